@@ -1,0 +1,82 @@
+// Round trips and refusals of the frame codec shared by library and daemon.
+#include <gtest/gtest.h>
+
+#include "wire/frame.h"
+
+namespace {
+
+wire::Frame decode_one(const std::string &bytes, wire::DecodeStatus want) {
+  wire::FrameReader r;
+  r.feed(bytes);
+  wire::Frame f;
+  EXPECT_EQ(r.next(f), want);
+  return f;
+}
+
+TEST(Frame, RequestKeepsNullAndEmptyApart) {
+  wire::Request q;
+  q.id = 42;
+  q.type = 20;
+  q.args = {"", std::nullopt, "x y", std::nullopt, std::string("\0z", 2)};
+  wire::Frame f = decode_one(wire::encode(q), wire::DecodeStatus::ok);
+  ASSERT_EQ(f.kind, wire::Kind::request);
+  EXPECT_EQ(f.request.id, 42u);
+  EXPECT_EQ(f.request.type, 20);
+  EXPECT_EQ(f.request.args, q.args);
+}
+
+TEST(Frame, ReplyAndNoticeRoundTrip) {
+  wire::Reply p{7, std::nullopt, "ERR No such file or directory"};
+  wire::Frame f = decode_one(wire::encode(p), wire::DecodeStatus::ok);
+  EXPECT_EQ(f.reply.id, 7u);
+  EXPECT_FALSE(f.reply.reply);
+  EXPECT_EQ(f.reply.status, p.status);
+  wire::Notice n{wire::kNoticeSessionEnded, "forced"};
+  f = decode_one(wire::encode(n), wire::DecodeStatus::ok);
+  EXPECT_EQ(f.kind, wire::Kind::notice);
+  EXPECT_EQ(f.notice.code, wire::kNoticeSessionEnded);
+}
+
+TEST(Frame, ByteAtATimeAndBackToBack) {
+  std::string two = wire::encode(wire::Reply{1, "a", "OK"}) +
+                    wire::encode(wire::Reply{2, "", "OK"});
+  wire::FrameReader r;
+  wire::Frame f;
+  int got = 0;
+  for (char c : two) {
+    r.feed(std::string_view(&c, 1));
+    while (r.next(f) == wire::DecodeStatus::ok) EXPECT_EQ(f.reply.id, ++got);
+  }
+  EXPECT_EQ(got, 2);
+  EXPECT_EQ(r.buffered(), 0u);
+}
+
+TEST(Frame, RefusesOversizedTruncatedAndTrailing) {
+  std::string big("\x00\x10\x00\x01", 4);  // one byte over the maximum
+  decode_one(big, wire::DecodeStatus::bad);
+  std::string ok = wire::encode(wire::Reply{3, "abc", "OK"});
+  decode_one(ok.substr(0, ok.size() - 1), wire::DecodeStatus::need_more);
+  // A text length that runs past the body is malformed, not "need more".
+  std::string body = ok.substr(wire::kLengthSize);
+  body[6] = 0x7F;
+  wire::Frame f;
+  EXPECT_EQ(wire::decode_body(body, f), wire::DecodeStatus::bad);
+  std::string trailing = ok.substr(wire::kLengthSize) + "!";
+  EXPECT_EQ(wire::decode_body(trailing, f), wire::DecodeStatus::bad);
+  EXPECT_EQ(wire::decode_body(std::string("\x09", 1), f),
+            wire::DecodeStatus::bad);
+}
+
+TEST(Frame, Hello) {
+  EXPECT_EQ(wire::decode_hello(wire::encode_hello(9)), 9);
+  EXPECT_FALSE(wire::decode_hello("VORX\0\1\0\0"));
+  EXPECT_FALSE(wire::decode_hello("VORN"));
+}
+
+TEST(Frame, DescribeForTraces) {
+  EXPECT_EQ(wire::describe(std::nullopt), "NULL");
+  EXPECT_EQ(wire::describe(std::string()), "\"\"");
+  EXPECT_EQ(wire::describe(std::string("a\"\n\x01")), "\"a\\\"\\n\\x01\"");
+}
+
+}  // namespace
