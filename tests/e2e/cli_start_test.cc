@@ -182,6 +182,17 @@ bool echo_is_on(const Pty &pty) {
   return (t.c_lflag & ECHO) != 0;
 }
 
+// Waits until the program has switched the local-mode flag off, so that
+// keys typed next are not flushed or echoed by a switch still to come.
+bool wait_until_off(const Pty &pty, tcflag_t flag) {
+  for (int i = 0; i < 500; ++i) {
+    termios t{};
+    if (tcgetattr(pty.master(), &t) == 0 && !(t.c_lflag & flag)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
 TEST(CliStart, BannerAndUsageAsRootAndAsAnotherUser) {
   RunResult v = run_cli({"-V", "-x"});
   EXPECT_EQ(v.out, banner);
@@ -306,7 +317,7 @@ TEST(CliStart, PasswordPromptOnATerminal) {
   {
     Pty pty(bin_path("cli"), {"cli", "-q", "-s", d.server()});
     ASSERT_TRUE(pty.expect("Password:")) << pty.output();
-    EXPECT_FALSE(echo_is_on(pty));
+    ASSERT_TRUE(wait_until_off(pty, ECHO));
     pty.send("secret\n");
     int st = pty.wait();
     ASSERT_TRUE(WIFEXITED(st)) << pty.output();
@@ -317,6 +328,7 @@ TEST(CliStart, PasswordPromptOnATerminal) {
   {
     Pty pty(bin_path("cli"), {"cli", "-q", "-s", d.server()});
     ASSERT_TRUE(pty.expect("Password:")) << pty.output();
+    ASSERT_TRUE(wait_until_off(pty, ECHO));
     pty.send("guess\n");
     EXPECT_TRUE(pty.expect("Authentication details were not accepted.\r\n"));
     int st = pty.wait();
@@ -329,6 +341,7 @@ TEST(CliStart, InterruptAtThePasswordPromptRestoresTheTerminal) {
   TcpDaemon d(dir.path);
   Pty pty(bin_path("cli"), {"cli", "-q", "-s", d.server()});
   ASSERT_TRUE(pty.expect("Password:")) << pty.output();
+  ASSERT_TRUE(wait_until_off(pty, ECHO));
   pty.send("sec\x03");
   EXPECT_TRUE(pty.expect("\r\nBye!\r\n")) << pty.output();
   int st = pty.wait();
@@ -343,6 +356,7 @@ TEST(CliStart, TakeoverQuestionOnATerminal) {
   {
     Pty pty(bin_path("cli"), {"cli", "-q", "-s", d.socket()});
     ASSERT_TRUE(pty.expect(takeover_question + "\r\n")) << pty.output();
+    ASSERT_TRUE(wait_until_off(pty, ICANON));
     pty.send("n");
     int st = pty.wait();
     EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 1) << pty.output();
@@ -354,6 +368,7 @@ TEST(CliStart, TakeoverQuestionOnATerminal) {
   {
     Pty pty(bin_path("cli"), {"cli", "-q", "-s", d.socket()});
     ASSERT_TRUE(pty.expect(takeover_question + "\r\n")) << pty.output();
+    ASSERT_TRUE(wait_until_off(pty, ICANON));
     pty.send("Y");
     int st = pty.wait();
     EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << pty.output();
