@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "commands/get_value.h"
+#include "lang/parser.h"
 #include "shell/state.h"
 #include "tree/load.h"
 #include "tree/node.h"
@@ -37,15 +38,15 @@ void refresh_side_effect(const char *side_effect_path, const char *name) {
   cli_free(target_text);
 }
 
-void check_side_effects_at(const char *path, const char *const *names,
-                           int count, int per_value) {
+void check_side_effects(struct parsed_command *command, int per_value) {
   char *entry = cli_strdup(side_effect_root);
-  if (!entry || (path && cli_extend(&entry, path) != 0)) {
+  if (!entry || (command->path && cli_extend(&entry, command->path) != 0)) {
     cli_free(entry);
     return;
   }
   if (per_value) {
-    for (int i = 0; i < count; i++) refresh_side_effect(entry, names[i]);
+    for (parsed_command_value_pair *p = command->values; p; p = p->next)
+      refresh_side_effect(entry, p->name);
     cli_free(entry);
     return;
   }

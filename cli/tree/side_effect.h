@@ -2,11 +2,13 @@
 // daemon's entries below "/param/side-effect" name the subtrees to re-read.
 #pragma once
 
-// Re-reads the side effects of a change at path (a command's absolute path
-// text). With per_value set, one refresh per parameter name in names (count
-// of them, in order); otherwise one refresh on the entry of path's parent.
-void check_side_effects_at(const char *path, const char *const *names,
-                           int count, int per_value);
+struct parsed_command;
+
+// Re-reads the side effects of the change that command made at its path.
+// With per_value set (after a set), one refresh per value pair, in order;
+// otherwise (create, delete, rename) one refresh on the entry of the path's
+// parent.
+void check_side_effects(struct parsed_command *command, int per_value);
 
 // Asks the daemon for parameter name of the side-effect entry at
 // side_effect_path and re-reads the subtree its value names.

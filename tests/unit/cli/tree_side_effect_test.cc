@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "commands/get_value.h"
+#include "lang/parser.h"
 #include "tree/side_effect.h"
 #include "tree_test_util.h"
 #include "vornal.h"
@@ -31,6 +32,32 @@ class SideEffectTest : public TreeTest {
     fake_vornal::on(VORNAL_MSG_GET, path, name, r);
   }
 };
+
+// Returns a parsed command for path with one value pair per name; the
+// caller releases it with talloc_free.
+parsed_command *command(const char *path,
+                        std::initializer_list<const char *> names) {
+  parsed_command *pc = talloc_zero(nullptr, struct parsed_command);
+  pc->command = -1;
+  pc->path = talloc_strdup(pc, path);
+  parsed_command_value_pair **tail = &pc->values;
+  for (const char *name : names) {
+    *tail = talloc_zero(pc, struct parsed_command_value_pair);
+    (*tail)->name = talloc_strdup(pc, name);
+    tail = &(*tail)->next;
+  }
+  return pc;
+}
+
+// Runs check_side_effects on a command for path with the given pair names
+// and returns what it printed.
+std::string check(const char *path, std::initializer_list<const char *> names,
+                  int per_value) {
+  parsed_command *pc = command(path, names);
+  std::string out = printed([&] { check_side_effects(pc, per_value); });
+  talloc_free(pc);
+  return out;
+}
 
 // Returns a request text for type with path and name in their places.
 std::string req(int type, const char *path, const char *name = nullptr) {
@@ -62,9 +89,7 @@ TEST_F(SideEffectTest, OneValueRequestPerPairInOrder) {
   value(entry, "speed", answer(".net.eth0"));
   fake_vornal::on(VORNAL_MSG_LIST, "/net/routes", answer("r1\nr2"));
   fake_vornal::on(VORNAL_MSG_LIST, "/net/eth0", answer("mtu\nspeed"));
-  const char *names[] = {"mtu", "speed"};
-  EXPECT_EQ(printed([&] { check_side_effects_at("/net/eth0", names, 2, 1); }),
-            "");
+  EXPECT_EQ(check("/net/eth0", {"mtu", "speed"}, 1), "");
   EXPECT_EQ(fake_vornal::request_texts(),
             (strings{req(15, entry, "mtu"), req(17, "/net/routes"),
                      req(18, "/net/routes/r1"), req(18, "/net/routes/r2"),
@@ -76,8 +101,7 @@ TEST_F(SideEffectTest, OneValueRequestPerPairInOrder) {
 
 TEST_F(SideEffectTest, ValueNamingNoLocalNodeSaysHmm) {
   value(entry, "mtu", answer(".net.gone"));
-  const char *names[] = {"mtu"};
-  EXPECT_EQ(printed([&] { check_side_effects_at("/net/eth0", names, 1, 1); }),
+  EXPECT_EQ(check("/net/eth0", {"mtu"}, 1),
             "Hmm. Side effect path .net.gone doesn't seem to exist.\n");
   EXPECT_EQ(fake_vornal::request_texts(), (strings{req(15, entry, "mtu")}));
 }
@@ -92,15 +116,12 @@ TEST_F(SideEffectTest, RelativeValueResolvesFromTheCurrentNode) {
 
 TEST_F(SideEffectTest, SilentSkips) {
   // No local entry: the daemon is not even asked.
-  const char *names[] = {"mtu"};
-  check_side_effects_at("/net/routes", names, 1, 1);
+  EXPECT_EQ(check("/net/routes", {"mtu"}, 1), "");
   EXPECT_TRUE(fake_vornal::requests().empty());
   // The daemon has no such value, or no handle comes back.
   value(entry, "mtu", status_only("ERR No such file or directory"));
   value(entry, "speed", no_handle());
-  const char *both[] = {"mtu", "speed"};
-  EXPECT_EQ(printed([&] { check_side_effects_at("/net/eth0", both, 2, 1); }),
-            "");
+  EXPECT_EQ(check("/net/eth0", {"mtu", "speed"}, 1), "");
   EXPECT_EQ(fake_vornal::request_texts(),
             (strings{req(15, entry, "mtu"), req(15, entry, "speed")}));
   EXPECT_EQ(child_names(add({"net", "routes"})), "old");
@@ -111,7 +132,7 @@ TEST_F(SideEffectTest, NodeChangesLookAtTheParentsEntry) {
   // /net/eth0 itself, with an empty parameter name.
   value(entry, "", answer(".net.routes"));
   fake_vornal::on(VORNAL_MSG_LIST, "/net/routes", status_only("OK"));
-  check_side_effects_at("/net/eth0/vlan", nullptr, 0, 0);
+  EXPECT_EQ(check("/net/eth0/vlan", {"ignored"}, 0), "");
   EXPECT_EQ(fake_vornal::request_texts(),
             (strings{req(15, entry, ""), req(17, "/net/routes")}));
   EXPECT_EQ(child_names(add({"net", "routes"})), "");
