@@ -53,7 +53,11 @@ void cli_free(void *block) {
 
 void *cli_realloc(void *old, int size) {
   // A negative size cannot be allocated; report it like any other failure.
-  void *fresh = __cli_malloc(size < 0 ? UINT_MAX : static_cast<unsigned>(size));
+  if (size < 0) {
+    fputs("__cli_malloc failed!", stdout);
+    return nullptr;
+  }
+  void *fresh = __cli_malloc(static_cast<unsigned>(size));
   if (!fresh || !old) return fresh;
   uint32_t keep = size_of(old);
   if (static_cast<uint32_t>(size) < keep) keep = static_cast<uint32_t>(size);

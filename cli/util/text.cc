@@ -6,6 +6,15 @@
 #include "shell/state.h"
 #include "util/alloc.h"
 
+namespace {
+// Returns a zero-filled block for a text of len bytes and its terminator, or
+// null.
+char *new_text(size_t len) {
+  if (len >= UINT_MAX) return nullptr;
+  return static_cast<char *>(__cli_malloc(static_cast<unsigned>(len + 1)));
+}
+}  // namespace
+
 int hexvalue(int c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -16,7 +25,7 @@ int hexvalue(int c) {
 char *url_decode(const char *text) {
   if (!text) return nullptr;
   size_t len = strlen(text);
-  char *out = cli_strndup("", len);
+  char *out = new_text(len);
   if (!out) return nullptr;
   size_t o = 0;
   for (size_t i = 0; i < len; ++i) {
@@ -56,7 +65,7 @@ char *dequote(const char *bytes, size_t n, char escape, char quote) {
   if (!bytes) return nullptr;
   // Counting first gives a block of exactly the kept bytes.
   size_t kept = dequote_scan(bytes, n, escape, quote, nullptr);
-  char *out = cli_strndup("", kept);
+  char *out = new_text(kept);
   if (out) dequote_scan(bytes, n, escape, quote, out);
   return out;
 }
@@ -170,7 +179,7 @@ char *join_words(const char *separator, char *const *texts, int count) {
   size_t sep_len = strlen(separator), total = 0;
   for (int i = 0; i < count; ++i)
     if (texts[i]) total += strlen(texts[i]) + (i > 0 ? sep_len : 0);
-  char *out = cli_strndup("", total);
+  char *out = new_text(total);
   if (!out) return nullptr;
   char *end = out;
   for (int i = 0; i < count; ++i) {
@@ -186,7 +195,7 @@ namespace {
 // releases the old one. When memory runs out *text stays as it was.
 void append_two(char **text, const char *middle, const char *tail) {
   size_t old_len = *text ? strlen(*text) : 0;
-  char *fresh = cli_strndup("", old_len + strlen(middle) + strlen(tail));
+  char *fresh = new_text(old_len + strlen(middle) + strlen(tail));
   if (!fresh) return;
   char *end = fresh;
   if (*text) end = stpcpy(end, *text);
@@ -236,7 +245,7 @@ void replace_all(char **text, const char *search, const char *replacement) {
   if (hits == 0) return;
   size_t repl_len = strlen(replacement);
   size_t len = strlen(*text) - hits * search_len + hits * repl_len;
-  char *fresh = cli_strndup("", len);
+  char *fresh = new_text(len);
   if (!fresh) return;
   char *end = fresh;
   const char *from = *text;
