@@ -260,9 +260,19 @@ void replace_all(char **text, const char *search, const char *replacement) {
 }
 
 char *escape_separators(const char *text) {
-  char *copy = cli_strdup(text);
-  if (copy) replace_all(&copy, "/", "\\/");
-  return copy;
+  if (!text) return nullptr;
+  // Built directly rather than through replace_all so that running out of
+  // memory gives null instead of a copy left unescaped.
+  size_t slashes = 0;
+  for (const char *p = text; *p; ++p) slashes += *p == '/';
+  char *out = new_text(strlen(text) + slashes);
+  if (!out) return nullptr;
+  char *end = out;
+  for (const char *p = text; *p; ++p) {
+    if (*p == '/') *end++ = '\\';
+    *end++ = *p;
+  }
+  return out;
 }
 
 int split_last_component(char **path, char **last) {
@@ -279,6 +289,7 @@ int split_last_component(char **path, char **last) {
       tail ? cli_strndup(*path, static_cast<size_t>(cut - *path)) : nullptr;
   if (!head) {
     cli_free(tail);
+    *last = nullptr;
     return 1;
   }
   cli_free(*path);

@@ -189,6 +189,10 @@ TEST_F(TextTest, ReplaceAll) {
   }
   cli_opts.separator = ":";
   EXPECT_EQ(take(escape_separators("a/b:/")), "a\\/b:\\/");
+  cli_alloc_fail_countdown = 1;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(escape_separators("a/b"), nullptr);
+  testing::internal::GetCapturedStdout();
 }
 
 TEST_F(TextTest, SplitLastComponent) {
@@ -216,6 +220,7 @@ TEST_F(TextTest, SplitLastComponent) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(split_last_component(&path, &last), 1) << fail_at;
     testing::internal::GetCapturedStdout();
+    EXPECT_EQ(last, nullptr);
     EXPECT_EQ(take(path), "/a/b");
   }
   cli_opts.separator = ":";
