@@ -55,6 +55,3 @@ int cmd_revert(struct parsed_command *pc) {
 int cmd_set(struct parsed_command *pc) {
   return not_yet(pc, "set");
 }
-int print_version(struct parsed_command *pc) {
-  return not_yet(pc, "version");
-}
