@@ -1,0 +1,107 @@
+#include "vornd/handlers.h"
+
+#include "vornd/effects.h"
+#include "vornd/log.h"
+#include "vornd/store.h"
+
+namespace vornd {
+namespace {
+
+// Returns argument i of q as a view; NULL reads as empty.
+std::string_view arg(const wire::Request &q, size_t i) {
+  return q.args[i] ? std::string_view(*q.args[i]) : std::string_view();
+}
+
+}  // namespace
+
+Core::Core(const Model &m, std::string store_path)
+    : running_(m), store_path_(std::move(store_path)) {
+  settle(running_);
+}
+
+std::string Core::load() {
+  if (store_path_.empty()) return "";
+  return load_store(running_, store_path_);
+}
+
+Session Core::open_session(std::string user) const {
+  Session s(running_.clone());
+  s.user = std::move(user);
+  return s;
+}
+
+Answer Core::commit(Session &s) {
+  if (!store_path_.empty()) {
+    std::string err = save_store(s.candidate, store_path_);
+    if (!err.empty()) {
+      log_event("commit by %s refused: %s", s.user.c_str(), err.c_str());
+      return {std::nullopt, "ERR " + err};
+    }
+  }
+  running_ = s.candidate.clone();
+  log_event("commit by %s", s.user.c_str());
+  return {std::nullopt, "OK"};
+}
+
+Answer Core::batch_close(Session &s) {
+  if (!s.batch) return {std::nullopt, "ERR No batch open"};
+  bool ok = !s.batch_failed;
+  if (ok) {
+    Tree work = s.candidate.clone();
+    for (const StagedSet &st : s.staged)
+      ok = ok && do_set(work, st.path, st.param, st.value, true) == "OK";
+    if (ok) s.candidate = std::move(work);
+  }
+  s.batch = false;
+  s.batch_failed = false;
+  s.staged.clear();
+  return {std::nullopt, ok ? "OK" : "ERR batch rejected"};
+}
+
+Answer Core::handle(Session &s, const wire::Request &q) {
+  Tree &t = s.candidate;
+  switch (q.type) {
+    case kCreate:
+      return {std::nullopt, do_create(t, arg(q, 1), arg(q, 2))};
+    case kSetReq: {
+      bool staged = s.batch;
+      std::string st = do_set(t, arg(q, 1), arg(q, 3), q.args[4], !staged);
+      if (staged) {
+        s.staged.push_back(
+            {std::string(arg(q, 1)), std::string(arg(q, 3)), q.args[4]});
+        if (st != "OK") s.batch_failed = true;
+      }
+      return {std::nullopt, st};
+    }
+    case kDeleteReq:
+      return {std::nullopt, do_delete(t, arg(q, 1), arg(q, 2))};
+    case kCommit:
+      return commit(s);
+    case kRenameReq:
+      return {std::nullopt, do_rename(t, arg(q, 1), arg(q, 2), arg(q, 4))};
+    case kGetReq:
+      return do_get(t, arg(q, 1), arg(q, 3));
+    case kListReq:
+      return do_list(t, arg(q, 1));
+    case kDescribe:
+      return do_describe(t, arg(q, 1));
+    case kHelpReq:
+      return do_help(t, arg(q, 1));
+    case kRevert:
+      s.candidate = running_.clone();
+      s.batch = false;
+      s.staged.clear();
+      return {std::nullopt, "OK"};
+    case kBatchOpen:
+      s.batch = true;
+      s.batch_failed = false;
+      s.staged.clear();
+      return {std::nullopt, "OK"};
+    case kBatchClose:
+      return batch_close(s);
+    default:
+      return {std::nullopt, "ERR Unknown request"};
+  }
+}
+
+}  // namespace vornd

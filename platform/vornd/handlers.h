@@ -1,0 +1,84 @@
+// Request handling on the configuration: everything a logged-in session
+// asks for, apart from login and logout, which belong to the server.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "vornd/tree.h"
+#include "wire/frame.h"
+
+namespace vornd {
+
+struct StagedSet {
+  std::string path, param;
+  wire::Text value;
+};
+
+// What one logged-in client changes until it commits or reverts.
+struct Session {
+  explicit Session(Tree t) : candidate(std::move(t)) {}
+  std::string user;
+  Tree candidate;
+  bool batch = false;
+  bool batch_failed = false;
+  std::vector<StagedSet> staged;
+};
+
+struct Answer {
+  wire::Text reply;
+  std::string status;
+};
+
+// Request types the daemon knows.
+enum Req : uint16_t {
+  kNoop = 0,
+  kCreate = 10,
+  kSetReq = 11,
+  kDeleteReq = 12,
+  kCommit = 13,
+  kRenameReq = 14,
+  kGetReq = 15,
+  kListReq = 17,
+  kDescribe = 18,
+  kHelpReq = 19,
+  kLogin = 20,
+  kRevert = 22,
+  kLogout = 23,
+  kBatchOpen = 50,
+  kBatchClose = 51,
+};
+
+class Core {
+ public:
+  // store_path may be empty: commits then live in memory only.
+  Core(const Model &m, std::string store_path);
+  // Returns "" or why the store could not be loaded over the defaults.
+  std::string load();
+  Tree &running() { return running_; }
+  // Returns a fresh candidate for a new session.
+  Session open_session(std::string user) const;
+  // Returns the answer to a request of a logged-in session.
+  Answer handle(Session &s, const wire::Request &q);
+
+ private:
+  Answer commit(Session &s);
+  Answer batch_close(Session &s);
+  Tree running_;
+  std::string store_path_;
+};
+
+// Each returns the status text of one operation on tree t.
+std::string do_set(Tree &t, std::string_view path, std::string_view param,
+                   const wire::Text &value, bool apply);
+std::string do_create(Tree &t, std::string_view parent, std::string_view name);
+std::string do_delete(Tree &t, std::string_view parent, std::string_view name);
+std::string do_rename(Tree &t, std::string_view parent, std::string_view name,
+                      std::string_view new_name);
+// Each returns the reply and status of a read on tree t.
+Answer do_get(const Tree &t, std::string_view path, std::string_view param);
+Answer do_list(const Tree &t, std::string_view path);
+Answer do_describe(const Tree &t, std::string_view path);
+Answer do_help(const Tree &t, std::string_view path);
+
+}  // namespace vornd

@@ -1,0 +1,27 @@
+// Persistence of committed configurations: what the clients may change
+// (settable values and the entries of creatable lists), as JSON.
+#pragma once
+
+#include <string>
+
+#include "vornd/tree.h"
+
+namespace vornd {
+
+// Writes t to path atomically (temporary file in the same folder, fsync,
+// rename, fsync of the folder). Returns "" or why it failed; on failure the
+// old file is untouched.
+std::string save_store(const Tree &t, const std::string &path);
+
+// Applies the store at path over t's defaults. A missing file is an empty
+// store. Returns "" or "<path>:<line>: <what>" / "<path>: <what>"; on
+// failure t is unchanged.
+std::string load_store(Tree &t, const std::string &path);
+
+// Returns the JSON text of t's changeable state.
+std::string store_text(const Tree &t);
+// Applies store text over t. Returns "" or why not (t then unchanged).
+std::string apply_store_text(Tree &t, std::string_view text,
+                             const std::string &origin);
+
+}  // namespace vornd
