@@ -37,10 +37,30 @@ void record(Tree &t, const Node &n) {
   }
 }
 
-void settle_node(Tree &t, Node &n) {
-  if (n.def->reveal) apply_reveal(t, n);
-  if (!n.def->mirror.empty()) sync_mirror(t, n);
-  for (size_t i = 0; i < n.kids.size(); ++i) settle_node(t, *n.kids[i]);
+// Returns true when some parameter of definition d holds its reveal value.
+bool any_revealing(const Node &n, const Def *d) {
+  if (n.def == d && n.value == d->reveal->when) return true;
+  for (const auto &k : n.kids)
+    if (any_revealing(*k, d)) return true;
+  return false;
+}
+
+// Collects the parameters that carry a reveal, and the mirrored lists.
+void collect(Node &n, std::vector<Node *> &reveals,
+             std::vector<Node *> &lists) {
+  if (n.def->reveal) reveals.push_back(&n);
+  if (!n.def->mirror.empty()) lists.push_back(&n);
+  for (const auto &k : n.kids) collect(*k, reveals, lists);
+}
+
+// Shows or hides the node that parameters of definition d reveal.
+void show(Tree &t, const Def &d, bool on) {
+  Node *at = t.resolve(d.reveal->at);
+  if (!at) return;
+  const Def &node = *d.reveal->node;
+  Node *shown = Tree::find_kid(*at, node.name);
+  if (on && !shown) t.add_kid(*at, node, node.name);
+  if (!on && shown) Tree::remove_kid(*shown);
 }
 
 }  // namespace
@@ -52,12 +72,10 @@ std::string dotted(std::string_view path) {
 }
 
 void apply_reveal(Tree &t, Node &p) {
-  const Reveal &r = *p.def->reveal;
-  Node *at = t.resolve(r.at);
-  if (!at) return;
-  Node *shown = Tree::find_kid(*at, r.node->name);
-  if (p.value == r.when && !shown) t.add_kid(*at, *r.node, r.node->name);
-  if (p.value != r.when && shown) Tree::remove_kid(*shown);
+  // Several parameters (one per list entry) may reveal the same node: it
+  // stays while any of them holds the value.
+  show(t, *p.def,
+       p.value == p.def->reveal->when || any_revealing(t.root(), p.def));
 }
 
 void sync_mirror(Tree &t, Node &list) {
@@ -88,7 +106,20 @@ void rebuild_side_effects(Tree &t) {
 }
 
 void settle(Tree &t) {
-  settle_node(t, t.root());
+  std::vector<Node *> reveals, lists;
+  collect(t.root(), reveals, lists);
+  std::vector<std::pair<const Def *, bool>> wanted;
+  for (Node *p : reveals) {
+    auto it = std::find_if(wanted.begin(), wanted.end(),
+                           [&](const auto &w) { return w.first == p->def; });
+    if (it == wanted.end()) it = wanted.insert(wanted.end(), {p->def, false});
+    it->second = it->second || p->value == p->def->reveal->when;
+  }
+  for (auto [def, on] : wanted) show(t, *def, on);
+  reveals.clear();
+  lists.clear();  // showing and hiding may have changed the lists
+  collect(t.root(), reveals, lists);
+  for (Node *l : lists) sync_mirror(t, *l);
   rebuild_side_effects(t);
 }
 

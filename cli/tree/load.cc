@@ -1,0 +1,203 @@
+#include "tree/load.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <talloc.h>
+
+#include "shell/state.h"
+#include "tree/node.h"
+#include "tree/path.h"
+#include "tree/strlist.h"
+#include "util/alloc.h"
+#include "util/text.h"
+#include "vornal.h"
+
+namespace {
+
+// Where the listing walk stands after a line: the line's depth, the node it
+// produced and the parent that node was looked up under.
+struct listing_walk {
+  cli_node *top;
+  int depth;
+  cli_node *node;
+  cli_node *parent;
+};
+
+// Returns true when ancestor lies strictly above node.
+bool is_below(const cli_node *node, const cli_node *ancestor) {
+  for (const cli_node *up = node ? node->parent : nullptr; up; up = up->parent)
+    if (up == ancestor) return true;
+  return false;
+}
+
+// Clears every "matches" link into the descendants of top, which are about
+// to be freed, so that no node keeps a dangling pointer.
+void forget_matches_below(cli_node *top) {
+  cli_node *walk = cli_state.root;
+  while (walk) {
+    if (walk->matches && is_below(walk->matches, top)) walk->matches = nullptr;
+    if (walk->first_child) {
+      walk = walk->first_child;
+      continue;
+    }
+    while (walk && !walk->next) walk = walk->parent;
+    if (walk) walk = walk->next;
+  }
+}
+
+// Frees every descendant of node. A current node among them moves to node
+// itself, the closest place that survives the reload.
+void drop_children(cli_node *node) {
+  if (!node->first_child) return;
+  if (is_below(cli_state.cwd, node)) cli_state.cwd = node;
+  forget_matches_below(node);
+  while (cli_node *child = node->first_child) {
+    disconnect_child(node, child);
+    talloc_free(child);
+  }
+}
+
+// Returns the parent for a listing line of depth n. Climbing never goes
+// above the requested node, so that a short line after a jump stays inside
+// the subtree being loaded.
+cli_node *choose_parent(const listing_walk *walk, int n) {
+  if (n == walk->depth + 1) return walk->node;
+  if (n >= walk->depth) return walk->parent;
+  cli_node *up = walk->parent;
+  for (int i = walk->depth - n; i > 0 && up != walk->top && up->parent; i--)
+    up = up->parent;
+  return up;
+}
+
+// Applies one listing line to the tree.
+void apply_listing_line(listing_walk *walk, const char *line) {
+  char **parts = nullptr;
+  int n = split_path_line(line, &parts);
+  // An empty line has no components and no sound place in the walk; the
+  // daemon never sends one, so it is skipped.
+  if (n > 0) {
+    cli_node *parent = choose_parent(walk, n);
+    cli_node *node = find_or_create_child(parent, parts[n - 1], 0);
+    if (node) *walk = {walk->top, n, node, parent};
+  }
+  for (int i = 0; i < n; i++) cli_free(parts[i]);
+  cli_free(parts);
+}
+
+// Returns the argument after a line's first space, or null when the line
+// has none.
+const char *line_argument(const char *line) {
+  const char *space = strchr(line, ' ');
+  return space ? space + 1 : nullptr;
+}
+
+// Applies one description line to node. A "matches" or "choices" line
+// without a space carries no argument and is ignored.
+void apply_description_line(cli_node *node, const char *line) {
+  const char *arg = line_argument(line);
+  if (strncmp(line, "ops ", 4) == 0) {
+    talloc_free(node->ops);
+    node->ops = talloc_strdup(node, line + 4);
+    node->flags = parse_ops_letters(line + 4);
+  } else if (strncmp(line, "len", 3) == 0) {
+    return;
+  } else if (strncmp(line, "flags.1 hide", 12) == 0) {
+    node->hidden = 1;
+  } else if (strncmp(line, "matches", 7) == 0 && arg) {
+    if (cli_node *target = node_from_path(arg)) node->matches = target;
+  } else if (strncmp(line, "choices", 7) == 0 && arg) {
+    strlist_append_talloc(node, &node->choices, arg);
+  }
+}
+
+// Calls apply on each line of text (split at line feeds, in place; the text
+// after the last line feed is one more line).
+template <typename Apply>
+void for_each_line(char *text, Apply apply) {
+  for (char *line = text; line;) {
+    char *end = strchr(line, '\n');
+    if (end) *end = '\0';
+    apply(line);
+    line = end ? end + 1 : nullptr;
+  }
+}
+
+// Sends a request of type about node's path. Returns the handle or null.
+vornal_message *ask_about(int type, const cli_node *node) {
+  char *path = path_of_node(node);
+  if (!path) return nullptr;
+  vornal_message *msg =
+      vornal_send_message(type, nullptr, path, nullptr, nullptr, nullptr);
+  cli_free(path);
+  return msg;
+}
+
+}  // namespace
+
+uint32_t parse_ops_letters(const char *text) {
+  static const char letters[] = "adhlgsrm";
+  uint32_t bits = 0;
+  for (const char *c = text; c && *c; c++) {
+    const char *at = strchr(letters, *c);
+    if (at) bits |= 1u << (at - letters);
+  }
+  return bits;
+}
+
+int build_tree(void) {
+  free_tree();
+  cli_node *root = talloc_zero(nullptr, struct cli_node);
+  if (!root) return 0;
+  cli_state.root = root;
+  cli_state.cwd = root;
+  load_subtree(root);
+  return 0;
+}
+
+void load_subtree(cli_node *node) {
+  drop_children(node);
+  vornal_message *msg = ask_about(VORNAL_MSG_LIST, node);
+  if (!msg) return;
+  char *reply = vornal_get_message_reply(msg);
+  if (!reply) {
+    vornal_message_free(msg);
+    return;
+  }
+  listing_walk walk = {node, 0, node, node};
+  for_each_line(reply,
+                [&](const char *line) { apply_listing_line(&walk, line); });
+  free(reply);
+  vornal_message_free(msg);
+  load_subtree_attributes(node);
+}
+
+void load_subtree_attributes(cli_node *node) {
+  // Iterative pre-order walk: listings may be deep enough to make recursion
+  // a stack risk.
+  cli_node *walk = node->first_child;
+  while (walk) {
+    load_node_attributes(walk);
+    if (walk->first_child) {
+      walk = walk->first_child;
+      continue;
+    }
+    while (walk != node && !walk->next) walk = walk->parent;
+    walk = walk == node ? nullptr : walk->next;
+  }
+}
+
+void load_node_attributes(cli_node *node) {
+  vornal_message *msg = ask_about(VORNAL_MSG_DESCRIBE, node);
+  if (!msg) return;
+  char *reply = vornal_get_message_reply(msg);
+  if (!reply) {
+    puts("ERR No reply received.");
+    if (!cli_opts.interactive) cli_state.status = -12;
+  } else {
+    for_each_line(
+        reply, [&](const char *line) { apply_description_line(node, line); });
+    free(reply);
+  }
+  vornal_message_free(msg);
+}

@@ -1,0 +1,167 @@
+#include "tree/path.h"
+
+#include <stdio.h>
+#include <string.h>
+#include <talloc.h>
+
+#include "shell/state.h"
+#include "tree/node.h"
+#include "util/alloc.h"
+#include "util/text.h"
+
+namespace {
+
+// Returns true when text begins with the separator text.
+bool starts_with_separator(const char *text) {
+  const char *sep = cli_opts.separator;
+  return text && strncmp(text, sep, strlen(sep)) == 0;
+}
+
+// Splits a path text at the separator, keeping quotes and escapes in the
+// words. Returns the count (0 for none); *words is an allocator array or
+// null, released with free_words.
+int split_path_words(const char *text, char ***words) {
+  *words = nullptr;
+  if (!text || !*text) return 0;
+  int n = split_words(text, strlen(text), words, cli_opts.separator[0], '"',
+                      '\\', 0, WORD_RAW);
+  return n > 0 ? n : 0;
+}
+
+// Releases count words and their array.
+void free_words(char **words, int count) {
+  for (int i = 0; words && i < count; i++) cli_free(words[i]);
+  cli_free(words);
+}
+
+// Returns a copy of text after its first skip characters, or "" when text
+// is shorter than that.
+char *copy_after(const char *text, size_t skip) {
+  return cli_strdup(skip > strlen(text) ? "" : text + skip);
+}
+
+// Replaces the allocator text in *slot by fresh (which may be null).
+void replace_text(char **slot, char *fresh) {
+  cli_free(*slot);
+  *slot = fresh;
+}
+
+}  // namespace
+
+char *path_of_node(const cli_node *node) {
+  if (!node) return nullptr;
+  int count = 0;
+  cli_node **chain = node_ancestors(const_cast<cli_node *>(node), &count);
+  if (!chain) return nullptr;
+  char *text = cli_strdup(cli_opts.separator);
+  for (int i = 0; text && i < count; i++) {
+    char *escaped = escape_separators(chain[i]->name ? chain[i]->name : "");
+    int failed = !escaped ||
+                 (i > 0 && cli_extend(&text, cli_opts.separator) != 0) ||
+                 cli_extend(&text, escaped) != 0;
+    cli_free(escaped);
+    if (failed) replace_text(&text, nullptr);
+  }
+  talloc_free(chain);
+  return text;
+}
+
+char *branch_of_node(const cli_node *node) {
+  if (!node || !node->parent) return nullptr;
+  int count = 0;
+  cli_node **chain = node_ancestors(const_cast<cli_node *>(node), &count);
+  if (!chain) return nullptr;
+  char *text = cli_strdup("");
+  for (int i = 0; text && i < count; i++) {
+    const char *name = chain[i]->name ? chain[i]->name : "";
+    if (cli_extend(&text, name) != 0 ||
+        cli_extend(&text, cli_opts.separator) != 0)
+      replace_text(&text, nullptr);
+  }
+  talloc_free(chain);
+  return text;
+}
+
+cli_node *node_from_path(const char *text) {
+  cli_node *start = cli_state.cwd;
+  if (starts_with_separator(text)) {
+    text += strlen(cli_opts.separator);
+    start = cli_state.root;
+  }
+  char **words;
+  int count = split_path_words(text, &words);
+  cli_node *node = count ? walk_path(start, words, count) : start;
+  free_words(words, count);
+  return node;
+}
+
+char *join_path_words(char *const *words, int first, int last, int absolute) {
+  char *text = cli_strdup(absolute ? cli_opts.separator : "");
+  for (int i = first; text && i <= last; i++) {
+    if (cli_extend(&text, words[i]) != 0 ||
+        cli_extend(&text, cli_opts.separator) != 0)
+      replace_text(&text, nullptr);
+  }
+  return text;
+}
+
+cli_node *resolve_path_prefix(char **prefix, char **rest) {
+  const char *input = *rest ? *rest : "";
+  cli_node *node = cli_state.cwd;
+  bool absolute = starts_with_separator(input);
+  size_t skip = absolute ? strlen(cli_opts.separator) : 0;
+  if (absolute) node = cli_state.root;
+  char **words;
+  int count = split_path_words(input + skip, &words);
+  // The rest is cut from the caller's text, so keep it until the end.
+  char *original = *rest;
+  char *cut = nullptr;
+  for (int i = 0; node && i < count; i++) {
+    cli_node *child = find_child(node, words[i]);
+    if (!child) break;
+    replace_text(prefix, join_path_words(words, 0, i, absolute));
+    size_t taken = *prefix ? strlen(*prefix) - skip : 0;
+    replace_text(&cut, copy_after(input + skip, taken));
+    node = child;
+  }
+  if (absolute && (!*prefix || !**prefix) && !cut) {
+    replace_text(prefix, cli_strdup(cli_opts.separator));
+    cut = cli_strdup(input + skip);
+  }
+  if (cut) {
+    cli_free(original);
+    *rest = cut;
+  }
+  free_words(words, count);
+  return node;
+}
+
+cli_node *node_from_absolute_path(const char *path, const char *name) {
+  char *full = cli_strdup(path);
+  if (name) path_append(&full, name);
+  char *prefix = nullptr;
+  char *rest = full;
+  cli_node *node = resolve_path_prefix(&prefix, &rest);
+  if (!rest || (*rest && strcmp(rest, cli_opts.separator) != 0)) {
+    printf("\n\nArgh. Cannot convert %s to an absolute path.\n", path);
+    node = nullptr;
+  }
+  cli_free(prefix);
+  cli_free(rest);
+  return node;
+}
+
+char *absolute_path_text(const char *text) {
+  if (starts_with_separator(text)) return cli_strdup(text);
+  if (!cli_opts.interactive) {
+    char *text_copy = cli_strdup(cli_opts.separator);
+    if (text && cli_extend(&text_copy, text) != 0)
+      replace_text(&text_copy, nullptr);
+    return text_copy;
+  }
+  if (!text) return path_of_node(cli_state.cwd);
+  char *here = path_of_node(cli_state.cwd);
+  cli_node *node = here ? node_from_absolute_path(here, text) : nullptr;
+  cli_free(here);
+  return path_of_node(node);
+}

@@ -1,0 +1,67 @@
+// Shared set-up for the tree tests: fresh session records, a fresh library
+// stand-in, and small trees built directly with create_node.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <talloc.h>
+
+#include <initializer_list>
+#include <string>
+
+#include "shell/state.h"
+#include "support/fake_vornal.h"
+#include "tree/node.h"
+#include "util/alloc.h"
+
+class TreeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    cli_reset_records();
+    fake_vornal::reset();
+    cli_state.root = talloc_zero(nullptr, struct cli_node);
+    cli_state.cwd = cli_state.root;
+  }
+  void TearDown() override {
+    free_tree();
+    EXPECT_EQ(fake_vornal::live_handles(), 0) << "message handles leaked";
+  }
+
+  // Returns the node at the end of names below the root, creating what is
+  // missing (exact names, no lookup rules).
+  cli_node *add(std::initializer_list<const char *> names) {
+    cli_node *node = cli_state.root;
+    for (const char *name : names) {
+      cli_node *child = node->first_child;
+      while (child && std::string(child->name) != name) child = child->next;
+      node = child ? child : create_node(node, name, 0);
+    }
+    return node;
+  }
+};
+
+// Returns an allocator text as a std::string ("<null>" for null) and
+// releases it.
+inline std::string take(char *text) {
+  std::string s = text ? text : "<null>";
+  cli_free(text);
+  return s;
+}
+
+// Returns the names of node's children joined by ",".
+inline std::string child_names(const cli_node *node) {
+  std::string out;
+  for (const cli_node *c = node->first_child; c; c = c->next)
+    out += (out.empty() ? "" : ",") + std::string(c->name ? c->name : "");
+  return out;
+}
+
+// Runs fn and returns what it printed to stdout.
+template <typename Fn>
+std::string printed(Fn fn) {
+  fflush(stdout);
+  ::testing::internal::CaptureStdout();
+  fn();
+  fflush(stdout);
+  return ::testing::internal::GetCapturedStdout();
+}

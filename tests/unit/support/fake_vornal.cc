@@ -1,0 +1,267 @@
+#include "support/fake_vornal.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+
+#include "vornal.h"
+
+struct vornal_message {
+  fake_vornal::text body;
+  fake_vornal::text status;
+};
+
+namespace fake_vornal {
+namespace {
+
+struct rule {
+  int type;
+  text path;  // nullopt: any path
+  text name;  // nullopt: any name
+  reply r;
+  int times;
+};
+
+struct fake_state {
+  std::vector<rule> rules;
+  std::function<std::optional<reply>(const request &)> responder;
+  reply fallback;
+  std::vector<request> log;
+  std::map<vornal_message *, std::unique_ptr<vornal_message>> handles;
+  int connection_state = VORNAL_STATE_CONNECTED;
+  int connect_result = VORNAL_STATE_CONNECTED;
+  int connects = 0;
+  int disconnects = 0;
+  std::string server;
+  int keep_alive_seconds = 0;
+  int keep_alive_flags = 0;
+  bool debugging = false;
+};
+
+fake_state &state() {
+  static fake_state s;
+  return s;
+}
+
+text from_c(const char *s) {
+  return s ? text(s) : std::nullopt;
+}
+
+// Returns 2 for a path-and-name rule, 1 for a path rule, 0 for any-path,
+// -1 when the rule does not fit the request.
+int fit(const rule &r, const request &q) {
+  if (r.type != q.type || r.times == 0) return -1;
+  if (r.path && r.path != q.args[1]) return -1;
+  if (r.name && r.name != q.args[3]) return -1;
+  return r.name ? 2 : r.path ? 1 : 0;
+}
+
+// Returns the scripted answer to q, using up one use of its rule.
+reply answer_for(const request &q) {
+  fake_state &s = state();
+  if (s.responder)
+    if (std::optional<reply> r = s.responder(q)) return *r;
+  rule *best = nullptr;
+  int best_fit = -1;
+  for (rule &r : s.rules) {
+    int f = fit(r, q);
+    if (f > best_fit) best = &r, best_fit = f;
+  }
+  if (!best) return s.fallback;
+  if (best->times > 0) best->times--;
+  return best->r;
+}
+
+std::string quoted(const text &t) {
+  return t ? "\"" + *t + "\"" : "NULL";
+}
+
+std::string describe(const request &q) {
+  std::string out = std::to_string(q.type) + "(";
+  for (int i = 0; i < 5; i++) out += (i ? "," : "") + quoted(q.args[i]);
+  return out + ")";
+}
+
+char *copy_out(const text &t) {
+  return t ? strdup(t->c_str()) : nullptr;
+}
+
+// Aborts on a handle this stand-in never handed out (or already released).
+vornal_message *checked(vornal_message *m) {
+  if (!state().handles.count(m)) {
+    fprintf(stderr, "fake_vornal: unknown message handle %p\n",
+            static_cast<void *>(m));
+    abort();
+  }
+  return m;
+}
+
+}  // namespace
+
+reply answer(text body, text status) {
+  return {true, body, status};
+}
+reply status_only(text status) {
+  return {true, std::nullopt, status};
+}
+reply no_handle() {
+  return {false, std::nullopt, std::nullopt};
+}
+
+void reset() {
+  state() = fake_state();
+}
+
+void on(int type, text path, reply r, int times) {
+  state().rules.push_back({type, path, std::nullopt, r, times});
+}
+
+void on(int type, text path, text name, reply r, int times) {
+  state().rules.push_back({type, path, name, r, times});
+}
+
+void respond_with(std::function<std::optional<reply>(const request &)> fn) {
+  state().responder = std::move(fn);
+}
+
+void set_default(reply r) {
+  state().fallback = r;
+}
+
+const std::vector<request> &requests() {
+  return state().log;
+}
+
+std::vector<std::string> request_texts() {
+  return request_texts(-1);
+}
+
+std::vector<std::string> request_texts(int type) {
+  std::vector<std::string> out;
+  for (const request &q : state().log)
+    if (type < 0 || q.type == type) out.push_back(describe(q));
+  return out;
+}
+
+void clear_requests() {
+  state().log.clear();
+}
+int live_handles() {
+  return static_cast<int>(state().handles.size());
+}
+void set_connection_state(int s) {
+  state().connection_state = s;
+}
+void set_connect_result(int code) {
+  state().connect_result = code;
+}
+int connect_calls() {
+  return state().connects;
+}
+std::string last_server() {
+  return state().server;
+}
+int disconnect_calls() {
+  return state().disconnects;
+}
+int keep_alive_seconds() {
+  return state().keep_alive_seconds;
+}
+int keep_alive_flags() {
+  return state().keep_alive_flags;
+}
+bool debugging() {
+  return state().debugging;
+}
+
+}  // namespace fake_vornal
+
+using fake_vornal::state;
+
+extern "C" {
+
+int vornal_connect(const char *server) {
+  state().connects++;
+  state().server = server ? server : "";
+  if (state().connect_result == VORNAL_STATE_CONNECTED)
+    state().connection_state = VORNAL_STATE_CONNECTED;
+  return state().connect_result;
+}
+
+const char *vornal_conn_error(int code) {
+  switch (code) {
+    case VORNAL_STATE_NOT_CONNECTED:
+      return "not connected";
+    case VORNAL_STATE_ENDED:
+      return "session ended by another login";
+    case VORNAL_STATE_LOST:
+      return "connection lost";
+    case VORNAL_STATE_CONNECTED:
+      return "connected";
+    case VORNAL_STATE_HUNG:
+      return "connection hung";
+    case VORNAL_ERR_UNAVAILABLE:
+      return "daemon not running";
+    case VORNAL_ERR_NOHOST:
+      return "unknown host";
+    case VORNAL_ERR_NOPERM:
+      return "permission denied";
+    case VORNAL_ERR_PROTOCOL:
+      return "protocol mismatch";
+    case VORNAL_ERR_TIMEOUT:
+      return "timed out";
+    case VORNAL_ERR_OSERR:
+      return "system error";
+    default:
+      return "unknown error";
+  }
+}
+
+int vornal_get_connection_state(void) {
+  return state().connection_state;
+}
+
+void vornal_set_keep_alive(int seconds, int flags) {
+  state().keep_alive_seconds = seconds;
+  state().keep_alive_flags = flags;
+}
+
+void vornal_set_connection_debugging(int on) {
+  state().debugging = on != 0;
+}
+
+vornal_message *vornal_send_message(int type, const char *a1, const char *a2,
+                                    const char *a3, const char *a4,
+                                    const char *a5) {
+  using fake_vornal::from_c;
+  fake_vornal::request q{
+      type, {from_c(a1), from_c(a2), from_c(a3), from_c(a4), from_c(a5)}};
+  state().log.push_back(q);
+  fake_vornal::reply r = fake_vornal::answer_for(q);
+  if (!r.handle) return nullptr;
+  auto owned = std::make_unique<vornal_message>(r.body, r.status);
+  vornal_message *m = owned.get();
+  state().handles.emplace(m, std::move(owned));
+  return m;
+}
+
+char *vornal_get_message_reply(vornal_message *m) {
+  return fake_vornal::copy_out(fake_vornal::checked(m)->body);
+}
+
+char *vornal_get_message_response_status(vornal_message *m) {
+  return fake_vornal::copy_out(fake_vornal::checked(m)->status);
+}
+
+void vornal_message_free(vornal_message *m) {
+  if (m) state().handles.erase(fake_vornal::checked(m));
+}
+
+void vornal_disconnect(void) {
+  state().disconnects++;
+  state().connection_state = VORNAL_STATE_NOT_CONNECTED;
+}
+
+}  // extern "C"
