@@ -16,9 +16,6 @@ int not_yet(struct parsed_command *pc, const char *fallback) {
 }
 }  // namespace
 
-int cmd_cd(struct parsed_command *pc) {
-  return not_yet(pc, "cd");
-}
 int cmd_commit(struct parsed_command *pc) {
   return not_yet(pc, "commit");
 }
@@ -34,27 +31,9 @@ int cmd_exit(struct parsed_command *pc) {
 int cmd_exit_force(struct parsed_command *pc) {
   return not_yet(pc, "exit!");
 }
-int cmd_get(struct parsed_command *pc) {
-  return not_yet(pc, "get");
-}
-int cmd_help(struct parsed_command *pc) {
-  return not_yet(pc, "help");
-}
-int cmd_list(struct parsed_command *pc) {
-  return not_yet(pc, "list");
-}
-int cmd_listr(struct parsed_command *pc) {
-  return not_yet(pc, "listr");
-}
 int cmd_rename(struct parsed_command *pc) {
   return not_yet(pc, "rename");
 }
 int cmd_revert(struct parsed_command *pc) {
   return not_yet(pc, "revert");
-}
-int cmd_set(struct parsed_command *pc) {
-  return not_yet(pc, "set");
-}
-int print_version(struct parsed_command *pc) {
-  return not_yet(pc, "version");
 }
