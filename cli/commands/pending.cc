@@ -20,33 +20,12 @@ int not_yet(struct parsed_command *pc, const char *fallback) {
 }
 }  // namespace
 
-int cmd_cd(struct parsed_command *pc) {
-  return not_yet(pc, "cd");
-}
 int cmd_create(struct parsed_command *pc) {
   return not_yet(pc, "create");
 }
 int cmd_delete(struct parsed_command *pc) {
   return not_yet(pc, "delete");
 }
-int cmd_get(struct parsed_command *pc) {
-  return not_yet(pc, "get");
-}
-int cmd_help(struct parsed_command *pc) {
-  return not_yet(pc, "help");
-}
-int cmd_list(struct parsed_command *pc) {
-  return not_yet(pc, "list");
-}
-int cmd_listr(struct parsed_command *pc) {
-  return not_yet(pc, "listr");
-}
 int cmd_rename(struct parsed_command *pc) {
   return not_yet(pc, "rename");
-}
-int cmd_set(struct parsed_command *pc) {
-  return not_yet(pc, "set");
-}
-int print_version(struct parsed_command *pc) {
-  return not_yet(pc, "version");
 }
