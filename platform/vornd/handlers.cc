@@ -1,5 +1,7 @@
 #include "vornd/handlers.h"
 
+#include <malloc.h>
+
 #include "vornd/effects.h"
 #include "vornd/log.h"
 #include "vornd/store.h"
@@ -21,7 +23,9 @@ Core::Core(const Model &m, std::string store_path)
 
 std::string Core::load() {
   if (store_path_.empty()) return "";
-  return load_store(running_, store_path_);
+  std::string err = load_store(running_, store_path_);
+  malloc_trim(0);  // the parsed document is gone
+  return err;
 }
 
 Session Core::open_session(std::string user) const {
@@ -39,6 +43,7 @@ Answer Core::commit(Session &s) {
     }
   }
   running_ = s.candidate.clone();
+  malloc_trim(0);  // the old running tree may be large: give it back
   log_event("commit by %s", s.user.c_str());
   return {std::nullopt, "OK"};
 }

@@ -14,7 +14,7 @@ constexpr const char *kInsane = "ERR sanity check failed";
 // Returns true when name can name a node.
 bool valid_name(std::string_view name) {
   return !name.empty() && name != "." && name != ".." &&
-         name.find('\n') == std::string_view::npos;
+         name.find('\n') == std::string_view::npos && valid_utf8(name);
 }
 
 // Returns true when value names an entry of the list the def matches.
@@ -49,7 +49,8 @@ std::string do_set(Tree &t, std::string_view path, std::string_view param,
   if (!p) return kNoEnt;
   if (!(p->def->ops & kSet) || p->def->type == Type::none) return kDenied;
   std::string v = value ? *value : p->def->fallback;
-  if (!check_value(*p->def, v).empty() || !matches_ok(t, *p->def, v))
+  if (!valid_utf8(v) || !check_value(*p->def, v).empty() ||
+      !matches_ok(t, *p->def, v))
     return kInsane;
   if (!apply) return kOk;
   p->value = canonical(*p->def, v);

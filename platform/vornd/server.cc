@@ -1,6 +1,7 @@
 #include "vornd/server.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <netdb.h>
 #include <poll.h>
 #include <signal.h>
@@ -176,6 +177,7 @@ void Server::drop_session(Conn &c, const char *why) {
   log_event("session of %s ended (%s), uncommitted changes dropped",
             c.session->user.c_str(), why);
   c.session.reset();
+  malloc_trim(0);  // a candidate of a large model is worth returning
   if (holder_ == &c) holder_ = nullptr;
 }
 

@@ -172,6 +172,29 @@ std::string dequote(std::string_view text) {
   return out;
 }
 
+bool valid_utf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t len = c < 0x80         ? 1
+                 : (c >> 5) == 6  ? 2
+                 : (c >> 4) == 14 ? 3
+                 : (c >> 3) == 30 ? 4
+                                  : 0;
+    if (len == 0 || i + len > text.size()) return false;
+    uint32_t cp = len == 1 ? c : c & (0x7F >> len);
+    for (size_t k = 1; k < len; ++k) {
+      unsigned char cc = static_cast<unsigned char>(text[i + k]);
+      if ((cc & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    static const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < least[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+      return false;
+    i += len;
+  }
+  return true;
+}
+
 std::string url_encode(std::string_view name) {
   static const char hex[] = "0123456789ABCDEF";
   std::string out;

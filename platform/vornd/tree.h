@@ -66,6 +66,8 @@ std::vector<std::string> split_path(std::string_view path);
 std::string dequote(std::string_view text);
 // Returns name in the listing's encoded form.
 std::string url_encode(std::string_view name);
+// Returns true when text is well-formed UTF-8 (what the store can keep).
+bool valid_utf8(std::string_view text);
 // Returns true when a and b are equal ignoring ASCII case.
 bool same_name(std::string_view a, std::string_view b);
 

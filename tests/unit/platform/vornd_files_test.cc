@@ -80,6 +80,27 @@ TEST(VorndStore, RoundTripKeepsValuesAndEntries) {
   EXPECT_EQ(fresh.resolve("/state/ports/a"), nullptr);
 }
 
+TEST(VorndStore, OddTextsRoundTripAndBrokenUtf8IsRefused) {
+  auto m = vornd_test::test_model();
+  vornd::Tree t(*m);
+  const std::string odd = "q\"b\\s\tcaf\xc3\xa9\x01";
+  ASSERT_EQ(vornd::do_create(t, "/ports", "q\\\"b\\\\s\tcaf\xc3\xa9\x01"),
+            "OK");
+  ASSERT_NE(vornd::Tree::find_kid(*t.resolve("/ports"), odd), nullptr);
+  ASSERT_EQ(vornd::do_set(t, "/sys", "note", odd, true), "OK");
+  vornd::Tree fresh(*m);
+  ASSERT_EQ(vornd::apply_store_text(fresh, vornd::store_text(t), "s"), "");
+  EXPECT_NE(vornd::Tree::find_kid(*fresh.resolve("/ports"), odd), nullptr);
+  EXPECT_EQ(*vornd::do_get(fresh, "/sys", "note").reply, odd);
+  EXPECT_EQ(vornd::do_set(t, "/sys", "note", "bad\xc3", true),
+            "ERR sanity check failed");
+  EXPECT_EQ(
+      vornd::do_set(t, "/sys", "note", "\xed\xa0\x80", true),  // surrogate
+      "ERR sanity check failed");
+  EXPECT_EQ(vornd::do_create(t, "/ports", "x\xff"),
+            "ERR result=22 Invalid argument");
+}
+
 TEST(VorndStore, BadStoreLeavesTreeUntouched) {
   auto m = vornd_test::test_model();
   vornd::Tree t(*m);

@@ -19,6 +19,7 @@ inline constexpr const char *kModel = R"json({"nodes": [
     "help": "A level."},
    {"name": "zone", "type": "choice", "choices": ["utc", "cet"], "help": "Zone."},
    {"name": "on", "type": "boolean", "help": "Switch."},
+   {"name": "note", "type": "string", "help": "Free text."},
    {"name": "serial", "type": "string", "ops": "hg", "default": "S1",
     "help": "Serial."},
    {"name": "uplink", "type": "string", "default": "a", "matches": "/ports",

@@ -1,0 +1,282 @@
+// The shell's tree loader against the real daemon through the real library:
+// the loaded tree must match, node for node, what the daemon itself lists
+// and describes; side-effect refreshes must follow the daemon's real side
+// effects.
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <stdlib.h>
+#include <talloc.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "lang/parser.h"
+#include "shell/state.h"
+#include "support/daemon.h"
+#include "tree/load.h"
+#include "tree/node.h"
+#include "tree/path.h"
+#include "tree/side_effect.h"
+#include "util/alloc.h"
+#include "vornal.h"
+
+namespace {
+
+using strings = std::vector<std::string>;
+
+// One request through the library; returns {reply, status}, "<null>" for
+// a missing text. A missing handle fails the test.
+std::pair<std::string, std::string> ask(int type, const char *a1,
+                                        const char *a2, const char *a3,
+                                        const char *a4, const char *a5) {
+  vornal_message *m = vornal_send_message(type, a1, a2, a3, a4, a5);
+  EXPECT_NE(m, nullptr) << "no reply to request type " << type;
+  if (!m) return {"<null>", "<null>"};
+  char *reply = vornal_get_message_reply(m);
+  char *status = vornal_get_message_response_status(m);
+  std::pair<std::string, std::string> out{reply ? reply : "<null>",
+                                          status ? status : "<null>"};
+  free(reply);
+  free(status);
+  vornal_message_free(m);
+  return out;
+}
+
+// Decodes one listing component: %XX to its byte, "+" to a space.
+std::string url_decoded(const std::string &s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); i++) {
+    if (s[i] == '%' && i + 2 < s.size()) {
+      out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += s[i] == '+' ? ' ' : s[i];
+    }
+  }
+  return out;
+}
+
+// Returns the decoded components of a listing line.
+strings components(const std::string &line) {
+  strings out(1);
+  for (size_t i = 0; i < line.size(); i++) {
+    if (line[i] == '\\' && i + 1 < line.size())
+      out.back() += line[++i];
+    else if (line[i] == '/')
+      out.emplace_back();
+    else
+      out.back() += line[i];
+  }
+  for (std::string &c : out) c = url_decoded(c);
+  return out;
+}
+
+// Returns the daemon path text for decoded names (escaping what the
+// daemon's path splitter would read).
+std::string daemon_path(const strings &names) {
+  std::string out;
+  for (const std::string &n : names) {
+    out += "/";
+    for (char c : n) {
+      if (c == '/' || c == '\\' || c == '"') out += '\\';
+      out += c;
+    }
+  }
+  return out.empty() ? "/" : out;
+}
+
+// What the daemon says about one node, parsed here independently.
+struct described {
+  std::string ops;
+  bool hidden = false;
+  strings choices;
+  std::string matches;
+};
+
+described describe(const std::string &path) {
+  described d;
+  std::string text =
+      ask(VORNAL_MSG_DESCRIBE, nullptr, path.c_str(), nullptr, nullptr, nullptr)
+          .first;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('\n', start);
+    std::string line = text.substr(start, end - start);
+    if (line.rfind("ops ", 0) == 0) d.ops = line.substr(4);
+    if (line == "flags.1 hide") d.hidden = true;
+    if (line.rfind("choices ", 0) == 0) d.choices.push_back(line.substr(8));
+    if (line.rfind("matches ", 0) == 0) d.matches = line.substr(8);
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return d;
+}
+
+// Returns the names from below the root down to node.
+strings names_of(const cli_node *node) {
+  strings out;
+  for (; node && node->parent; node = node->parent)
+    out.insert(out.begin(), node->name);
+  return out;
+}
+
+// Returns every node below top in pre-order.
+std::vector<cli_node *> preorder(cli_node *top) {
+  std::vector<cli_node *> out, todo;
+  auto push_children = [&todo](cli_node *n) {
+    std::vector<cli_node *> kids;
+    for (cli_node *k = n->first_child; k; k = k->next) kids.push_back(k);
+    todo.insert(todo.end(), kids.rbegin(), kids.rend());  // first on top
+  };
+  push_children(top);
+  while (!todo.empty()) {
+    cli_node *n = todo.back();
+    todo.pop_back();
+    out.push_back(n);
+    push_children(n);
+  }
+  return out;
+}
+
+// Returns the letters' operation bits, counted here independently.
+uint32_t bits_of(const std::string &letters) {
+  const std::string order = "adhlgsrm";
+  uint32_t bits = 0;
+  for (char c : letters)
+    if (order.find(c) != std::string::npos) bits |= 1u << order.find(c);
+  return bits;
+}
+
+class TreeE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    cli_reset_records();
+    ASSERT_EQ(vornal_connect(daemon.socket().c_str()), VORNAL_STATE_CONNECTED);
+    const char *user = getpwuid(geteuid())->pw_name;
+    ASSERT_EQ(ask(VORNAL_MSG_LOGIN, "", "", "", user, "").second, "OK");
+  }
+  void TearDown() override {
+    free_tree();
+    vornal_disconnect();
+  }
+
+  // Checks the subtree below the node at names against the daemon's own
+  // listing and descriptions of it; returns the number of nodes compared.
+  int expect_matches_daemon(const strings &top_names) {
+    cli_node *top = cli_state.root;
+    for (const std::string &n : top_names) top = find_child(top, n.c_str());
+    if (!top) {
+      ADD_FAILURE() << "no local node " << daemon_path(top_names);
+      return 0;
+    }
+    std::string listing =
+        ask(VORNAL_MSG_LIST, nullptr, daemon_path(top_names).c_str(), nullptr,
+            nullptr, nullptr)
+            .first;
+    std::vector<strings> expected;
+    size_t start = 0;
+    while (listing != "<null>" && start <= listing.size()) {
+      size_t end = listing.find('\n', start);
+      strings full = top_names;
+      for (const std::string &c :
+           components(listing.substr(start, end - start)))
+        full.push_back(c);
+      expected.push_back(full);
+      if (end == std::string::npos) break;
+      start = end + 1;
+    }
+    std::vector<cli_node *> got = preorder(top);
+    EXPECT_EQ(got.size(), expected.size());
+    for (size_t i = 0; i < got.size() && i < expected.size(); i++) {
+      EXPECT_EQ(names_of(got[i]), expected[i]);
+      expect_same_description(got[i], daemon_path(expected[i]));
+    }
+    return static_cast<int>(got.size());
+  }
+
+  void expect_same_description(const cli_node *node, const std::string &path) {
+    described d = describe(path);
+    SCOPED_TRACE(path);
+    EXPECT_EQ(node->ops ? node->ops : "", d.ops);
+    EXPECT_EQ(node->flags, bits_of(d.ops));
+    EXPECT_EQ(node->hidden, d.hidden ? 1 : 0);
+    strings choices;
+    for (char **c = node->choices; c && *c; c++) choices.push_back(*c);
+    EXPECT_EQ(choices, d.choices);
+    char *matched = path_of_node(node->matches);
+    EXPECT_EQ(matched ? matched : "", d.matches);
+    cli_free(matched);
+    hidden += d.hidden;
+    with_choices += !d.choices.empty();
+    with_matches += !d.matches.empty();
+  }
+
+  // Builds a parsed command for path with one pair per name.
+  parsed_command *command(const char *path, const strings &names) {
+    parsed_command *pc = talloc_zero(nullptr, struct parsed_command);
+    pc->path = talloc_strdup(pc, path);
+    parsed_command_value_pair **tail = &pc->values;
+    for (const std::string &n : names) {
+      *tail = talloc_zero(pc, struct parsed_command_value_pair);
+      (*tail)->name = talloc_strdup(pc, n.c_str());
+      tail = &(*tail)->next;
+    }
+    return pc;
+  }
+
+  e2e::Daemon daemon;
+  int hidden = 0, with_choices = 0, with_matches = 0;
+};
+
+TEST_F(TreeE2E, DemoTreeMatchesTheDaemonNodeForNode) {
+  build_tree();
+  ASSERT_NE(cli_state.root, nullptr);
+  int nodes = expect_matches_daemon({});
+  EXPECT_GT(nodes, 50);
+  // The demo model has all of these; a loader that drops them must fail.
+  EXPECT_GT(hidden, 0);
+  EXPECT_GT(with_choices, 0);
+  EXPECT_GT(with_matches, 0);
+  EXPECT_NE(node_from_path("/param/side-effect"), nullptr);
+  EXPECT_EQ(vornal_get_connection_state(), VORNAL_STATE_CONNECTED);
+}
+
+TEST_F(TreeE2E, SetSideEffectAddsTheRevealedBranch) {
+  build_tree();
+  ASSERT_EQ(node_from_path("/status/vpn"), nullptr);
+  ASSERT_EQ(
+      ask(VORNAL_MSG_SET, nullptr, "/services/vpn", nullptr, "enabled", "true")
+          .second,
+      "OK");
+  parsed_command *pc = command("/services/vpn", {"enabled"});
+  check_side_effects(pc, 1);
+  talloc_free(pc);
+  cli_node *vpn = node_from_path("/status/vpn");
+  ASSERT_NE(vpn, nullptr);
+  EXPECT_NE(vpn->first_child, nullptr);
+  expect_matches_daemon({"status"});
+}
+
+TEST_F(TreeE2E, CreateAndDeleteSideEffectsFollowTheMirroredList) {
+  build_tree();
+  ASSERT_EQ(node_from_path("/status/interfaces/eth2"), nullptr);
+  ASSERT_EQ(ask(VORNAL_MSG_CREATE, nullptr, "/network/interfaces", "eth2",
+                nullptr, nullptr)
+                .second,
+            "OK");
+  parsed_command *pc = command("/network/interfaces/eth2", {});
+  check_side_effects(pc, 0);
+  EXPECT_NE(node_from_path("/status/interfaces/eth2"), nullptr);
+  expect_matches_daemon({"status", "interfaces"});
+  ASSERT_EQ(ask(VORNAL_MSG_DELETE, nullptr, "/network/interfaces", "eth2",
+                nullptr, nullptr)
+                .second,
+            "OK");
+  check_side_effects(pc, 0);
+  talloc_free(pc);
+  EXPECT_EQ(node_from_path("/status/interfaces/eth2"), nullptr);
+  expect_matches_daemon({"status", "interfaces"});
+}
+
+}  // namespace
