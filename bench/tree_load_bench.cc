@@ -1,0 +1,224 @@
+// Interactive tree load of the shell against a running vornd, next to the
+// floor of a raw socket ping-pong between two processes measured in the
+// same run, and the memory the loaded tree takes.
+//   tree_load_bench --socket PATH [--rounds R]
+#include <pwd.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <talloc.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "shell/state.h"
+#include "tree/load.h"
+#include "tree/node.h"
+#include "vornal.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kFloorRounds = 2000;
+
+double us_since(Clock::time_point start) {
+  return std::chrono::duration<double, std::micro>(Clock::now() - start)
+      .count();
+}
+
+// Reads or writes exactly n bytes; returns false on error or end.
+bool full_io(int fd, char *buf, size_t n, bool write_it) {
+  while (n > 0) {
+    ssize_t k = write_it ? ::write(fd, buf, n) : ::read(fd, buf, n);
+    if (k <= 0) return false;
+    buf += k;
+    n -= static_cast<size_t>(k);
+  }
+  return true;
+}
+
+// Forks the echo side of the floor (64 bytes in, 200 out, until EOF) and
+// returns the parent's socket; call before the library starts threads.
+int start_floor(pid_t *child) {
+  int sv[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, sv) != 0) exit(1);
+  *child = fork();
+  if (*child == 0) {
+    close(sv[0]);
+    char in[64], out[200];
+    memset(out, 'r', sizeof out);
+    while (full_io(sv[1], in, sizeof in, false) &&
+           full_io(sv[1], out, sizeof out, true)) {
+    }
+    _exit(0);
+  }
+  close(sv[1]);
+  return sv[0];
+}
+
+// Returns the mean microseconds of one raw 64/200-byte round trip.
+double time_floor(int fd) {
+  char req[64], rep[200];
+  memset(req, 'q', sizeof req);
+  Clock::time_point start = Clock::now();
+  for (int i = 0; i < kFloorRounds; ++i)
+    if (!full_io(fd, req, sizeof req, true) ||
+        !full_io(fd, rep, sizeof rep, false))
+      exit(1);
+  return us_since(start) / kFloorRounds;
+}
+
+// Sends one request and drops its reply.
+void ask(int type, const char *path) {
+  vornal_message *m =
+      vornal_send_message(type, nullptr, path, nullptr, nullptr, nullptr);
+  free(m ? vornal_get_message_reply(m) : nullptr);
+  vornal_message_free(m);
+}
+
+// Returns microseconds of the same requests as a load, without a tree: the
+// listing, then one description per listed line (its text as the path).
+double time_bare_fetch() {
+  Clock::time_point start = Clock::now();
+  vornal_message *m = vornal_send_message(VORNAL_MSG_LIST, nullptr, "/",
+                                          nullptr, nullptr, nullptr);
+  char *listing = m ? vornal_get_message_reply(m) : nullptr;
+  vornal_message_free(m);
+  std::string path = "/";
+  for (char *line = listing; line && *line;) {
+    char *end = strchr(line, '\n');
+    path.replace(1, std::string::npos, line, end ? end - line : strlen(line));
+    ask(VORNAL_MSG_DESCRIBE, path.c_str());
+    line = end ? end + 1 : nullptr;
+  }
+  free(listing);
+  return us_since(start);
+}
+
+// Connects and logs in as the effective user; exits on failure.
+void login(const char *socket) {
+  if (vornal_connect(socket) != VORNAL_STATE_CONNECTED) exit(1);
+  passwd *pw = getpwuid(geteuid());
+  vornal_message *m = vornal_send_message(VORNAL_MSG_LOGIN, "", "", "",
+                                          pw ? pw->pw_name : "root", "");
+  char *status = m ? vornal_get_message_response_status(m) : nullptr;
+  bool ok = status && strcmp(status, "OK") == 0;
+  free(status);
+  vornal_message_free(m);
+  if (!ok) {
+    fprintf(stderr, "tree_load_bench: login failed\n");
+    exit(1);
+  }
+}
+
+// Returns a /proc/self/status value in kB ("VmRSS", "VmHWM"), or -1.
+long proc_kb(const char *key) {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind(key, 0) == 0 && line[strlen(key)] == ':')
+      return atol(line.c_str() + strlen(key) + 1);
+  return -1;
+}
+
+// Returns the number of nodes below the root.
+long count_nodes(const cli_node *root) {
+  long n = 0;
+  const cli_node *walk = root->first_child;
+  while (walk) {
+    n++;
+    if (walk->first_child) {
+      walk = walk->first_child;
+      continue;
+    }
+    while (walk != root && !walk->next) walk = walk->parent;
+    walk = walk == root ? nullptr : walk->next;
+  }
+  return n;
+}
+
+// Returns the process's user plus system CPU time in microseconds.
+double cpu_us() {
+  rusage ru;
+  getrusage(RUSAGE_SELF, &ru);
+  return (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e6 + ru.ru_utime.tv_usec +
+         ru.ru_stime.tv_usec;
+}
+
+// Prints why the root listing brought no nodes: the daemon's status.
+void explain_empty_listing() {
+  vornal_message *m = vornal_send_message(VORNAL_MSG_LIST, nullptr, "/",
+                                          nullptr, nullptr, nullptr);
+  char *status = m ? vornal_get_message_response_status(m) : nullptr;
+  printf("nothing loaded: the listing of / answered status %s\n",
+         status ? status : "(no reply)");
+  free(status);
+  vornal_message_free(m);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  const char *socket = nullptr;
+  int rounds = 3;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (strcmp(argv[i], "--socket") == 0) socket = argv[i + 1];
+    if (strcmp(argv[i], "--rounds") == 0) rounds = atoi(argv[i + 1]);
+  }
+  if (!socket || rounds < 1) {
+    fprintf(stderr, "usage: %s --socket PATH [--rounds R]\n", argv[0]);
+    return 2;
+  }
+  pid_t child;
+  int floor_fd = start_floor(&child);
+  login(socket);
+  long rss_before = proc_kb("VmRSS");
+  cli_opts.interactive = true;
+  double best_floor = 1e18, best_load = 1e18, best_cpu = 1e18;
+  double best_bare = 1e18;
+  for (int r = 0; r < rounds; ++r) {
+    best_floor = std::min(best_floor, time_floor(floor_fd));
+    best_bare = std::min(best_bare, time_bare_fetch());
+    Clock::time_point start = Clock::now();
+    double cpu_start = cpu_us();
+    build_tree();
+    best_cpu = std::min(best_cpu, cpu_us() - cpu_start);
+    best_load = std::min(best_load, us_since(start));
+  }
+  long nodes = count_nodes(cli_state.root);
+  if (nodes == 0) {
+    explain_empty_listing();
+    return 1;
+  }
+  size_t tree_bytes = talloc_total_size(cli_state.root);
+  size_t tree_blocks = talloc_total_blocks(cli_state.root);
+  long rss_loaded = proc_kb("VmRSS"), hwm = proc_kb("VmHWM");
+  free_tree();
+  close(floor_fd);
+  waitpid(child, nullptr, 0);
+  vornal_disconnect();
+  printf("raw ping-pong 64/200 bytes:   %8.2f us per round trip (floor)\n",
+         best_floor);
+  printf("interactive load, %ld nodes: %8.1f ms (best of %d)\n", nodes,
+         best_load / 1000, rounds);
+  printf("ratio load / ((N+1) floor):   %8.2f (goal <= 1.25)\n",
+         best_load / ((nodes + 1) * best_floor));
+  printf("same requests without a tree: %8.1f ms; load / that: %.2f\n",
+         best_bare / 1000, best_load / best_bare);
+  printf("loader CPU (shell + library): %8.2f us per request\n",
+         best_cpu / (nodes + 1));
+  printf("peak RSS of the loader:       %8.1f MB (VmHWM; goal <= 60 MB)\n",
+         hwm / 1024.0);
+  printf("RSS before / with the tree:   %8.1f / %.1f MB\n", rss_before / 1024.0,
+         rss_loaded / 1024.0);
+  printf("tree: %zu talloc blocks, %zu payload bytes, %.0f RSS bytes/node\n",
+         tree_blocks, tree_bytes,
+         nodes ? (rss_loaded - rss_before) * 1024.0 / nodes : 0.0);
+  return nodes > 0 ? 0 : 1;
+}
