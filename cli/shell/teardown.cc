@@ -4,6 +4,8 @@
 
 #include "shell/queue.h"
 #include "shell/state.h"
+#include "tree/node.h"
+#include "tree/strlist.h"
 #include "util/alloc.h"
 #include "vornal.h"
 
@@ -40,10 +42,10 @@ void release_session_texts(void) {
 void end_session(void) {
   vornal_set_keep_alive(0, 0);
   send_logout();
-  // The change journal (strlist_free) and the tree (free_tree) are released
-  // here once those modules exist; until then nothing ever fills them.
+  strlist_free(&cli_state.journal);
   free(cli_state.completion_line);
   cli_state.completion_line = nullptr;
+  free_tree();
   release_session_texts();
   // Lines the read loop never reached.
   clear_command_queue();
