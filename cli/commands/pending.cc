@@ -6,52 +6,26 @@
 #include "commands/handlers.h"
 #include "lang/commands.h"
 #include "lang/parser.h"
+#include "shell/state.h"
 
 namespace {
 // Prints the not-implemented line for the row of pc; returns 0.
 int not_yet(struct parsed_command *pc, const char *fallback) {
   const char *name = pc ? command_name(pc->command) : nullptr;
   printf("'%s' is not yet implemented.\n", name ? name : fallback);
+  // The same status as a row without a handler, so that a script learns
+  // that the command did nothing.
+  if (!cli_opts.interactive) cli_state.status = -14;
   return 0;
 }
 }  // namespace
 
-int cmd_cd(struct parsed_command *pc) {
-  return not_yet(pc, "cd");
-}
-int cmd_commit(struct parsed_command *pc) {
-  return not_yet(pc, "commit");
-}
 int cmd_create(struct parsed_command *pc) {
   return not_yet(pc, "create");
 }
 int cmd_delete(struct parsed_command *pc) {
   return not_yet(pc, "delete");
 }
-int cmd_exit(struct parsed_command *pc) {
-  return not_yet(pc, "exit");
-}
-int cmd_exit_force(struct parsed_command *pc) {
-  return not_yet(pc, "exit!");
-}
-int cmd_get(struct parsed_command *pc) {
-  return not_yet(pc, "get");
-}
-int cmd_help(struct parsed_command *pc) {
-  return not_yet(pc, "help");
-}
-int cmd_list(struct parsed_command *pc) {
-  return not_yet(pc, "list");
-}
-int cmd_listr(struct parsed_command *pc) {
-  return not_yet(pc, "listr");
-}
 int cmd_rename(struct parsed_command *pc) {
   return not_yet(pc, "rename");
-}
-int cmd_revert(struct parsed_command *pc) {
-  return not_yet(pc, "revert");
-}
-int cmd_set(struct parsed_command *pc) {
-  return not_yet(pc, "set");
 }

@@ -10,8 +10,10 @@
 #include "shell/interrupt.h"
 #include "shell/options.h"
 #include "shell/queue.h"
+#include "shell/read_loop.h"
 #include "shell/state.h"
 #include "shell/teardown.h"
+#include "tree/load.h"
 #include "util/alloc.h"
 #include "util/text.h"
 #include "vornal.h"
@@ -61,13 +63,13 @@ int choose_command_source(int word_count, char **words) {
 
 // Everything between login and the end of the session.
 void run_session(void) {
-  // Tree load: on a terminal the parameter tree is copied from the daemon
-  // here, before the keep-alive starts. Not written yet.
+  // Scripts load what they need per command; a terminal gets the whole tree
+  // before the keep-alive starts.
+  if (cli_opts.interactive) cli_state.status = build_tree();
   if (cli_opts.noop_interval != 0)
     vornal_set_keep_alive(cli_opts.noop_interval, 0);
-  // Read loop: runs here when cli_state.status is 0. Not written yet, so a
-  // session ends right after login and queueing.
   if (interrupt_pending()) act_on_interrupt();
+  if (cli_state.status == 0) read_loop();
 }
 
 }  // namespace

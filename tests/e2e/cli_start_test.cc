@@ -193,6 +193,12 @@ bool wait_until_off(const Pty &pty, tcflag_t flag) {
   return false;
 }
 
+// Waits for the first prompt of an interactive session and ends it.
+void leave_at_prompt(Pty &pty) {
+  EXPECT_TRUE(pty.expect("cli -> ")) << pty.output();
+  pty.send("exit\r");
+}
+
 TEST(CliStart, BannerAndUsageAsRootAndAsAnotherUser) {
   RunResult v = run_cli({"-V", "-x"});
   EXPECT_EQ(v.out, banner);
@@ -277,7 +283,7 @@ TEST(CliStart, PlainLoginEndsTheSessionItStarted) {
   EXPECT_NE(traced.err.find(" type 20 ("), std::string::npos) << traced.err;
   EXPECT_NE(traced.err.find(" type 23 ("), std::string::npos) << traced.err;
   // Command words and -f - take the same road without a terminal.
-  EXPECT_EQ(run_cli({"-s", d.socket(), "list", "net"}).exit_code(), 0);
+  EXPECT_EQ(run_cli({"-s", d.socket(), "list", "network"}).exit_code(), 0);
   EXPECT_EQ(run_cli({"-s", d.socket(), "-f", "-"}, {}, "list\n").exit_code(),
             0);
   // The session was given back: a new login is not refused as in use.
@@ -320,6 +326,7 @@ TEST(CliStart, PasswordPromptOnATerminal) {
     ASSERT_TRUE(pty.expect("Password:")) << pty.output();
     ASSERT_TRUE(wait_until_off(pty, ECHO));
     pty.send("secret\n");
+    leave_at_prompt(pty);
     int st = pty.wait();
     ASSERT_TRUE(WIFEXITED(st)) << pty.output();
     EXPECT_EQ(WEXITSTATUS(st), 0) << pty.output();
@@ -371,6 +378,7 @@ TEST(CliStart, TakeoverQuestionOnATerminal) {
     ASSERT_TRUE(pty.expect(takeover_question + "\r\n")) << pty.output();
     ASSERT_TRUE(wait_until_off(pty, ICANON));
     pty.send("Y");
+    leave_at_prompt(pty);
     int st = pty.wait();
     EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << pty.output();
     EXPECT_TRUE(held.ended());
@@ -385,21 +393,29 @@ TEST(CliStart, GreetingOnATerminal) {
   {
     Pty pty("/usr/bin/unshare", in_namespace(dir.path, {"-s", d.socket()}),
             {"CLI_PASSWORD=unused"});
+    leave_at_prompt(pty);
     int st = pty.wait();
     EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << pty.output();
-    EXPECT_EQ(without_cr(pty.output()),
-              banner + "Attempting to connect to " + d.socket() +
-                  " as root.\n" + motd +
-                  "\nWARNING: Using the CLI_PASSWORD environmental variable "
-                  "is insecure.\n");
+    EXPECT_EQ(without_cr(pty.output())
+                  .rfind(banner + "Attempting to connect to " + d.socket() +
+                             " as root.\n" + motd +
+                             "\nWARNING: Using the CLI_PASSWORD environmental "
+                             "variable is insecure.\n",
+                         0),
+              0u)
+        << pty.output();
   }
   {
     Pty pty("/usr/bin/unshare",
             in_namespace(dir.path, {"-q", "-s", d.socket()}),
             {"CLI_PASSWORD=unused"});
+    leave_at_prompt(pty);
     int st = pty.wait();
     EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << pty.output();
-    EXPECT_EQ(pty.output(), "");
+    // Nothing before the first prompt.
+    EXPECT_EQ(pty.output().find("cli -> "), pty.output().find("cli"))
+        << pty.output();
+    EXPECT_EQ(pty.output().find("Velmar"), std::string::npos);
   }
   {
     // The built-in server: no "Attempting" line (the connect then fails,
@@ -438,10 +454,14 @@ TEST(CliStart, LargeMotdIsWrittenWhole) {
     motd += "line " + std::to_string(i) + " of the message of the day\n";
   write_motd(dir.path, motd);
   Pty pty("/usr/bin/unshare", in_namespace(dir.path, {"-s", d.socket()}));
+  leave_at_prompt(pty);
   int st = pty.wait();
   EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << pty.output();
-  EXPECT_EQ(without_cr(pty.output()), banner + "Attempting to connect to " +
-                                          d.socket() + " as root.\n" + motd);
+  EXPECT_EQ(without_cr(pty.output())
+                .rfind(banner + "Attempting to connect to " + d.socket() +
+                           " as root.\n" + motd,
+                       0),
+            0u);
 }
 
 }  // namespace

@@ -1,0 +1,118 @@
+#include "shell/input.h"
+
+#include <errno.h>
+#include <unistd.h>
+
+// clang-format off
+#include <readline/readline.h>
+// clang-format on
+
+#include "shell/interrupt.h"
+#include "shell/state.h"
+#include "vornal.h"
+
+namespace {
+// Script input buffer. Only the read loop's thread touches it.
+unsigned char script_buffer[65536];
+size_t script_pos = 0;
+size_t script_len = 0;
+bool terminal_gone = false;
+
+// Records a key for the interrupt rule; returns the key.
+int mark_key(int key) {
+  if (key != '\t') cli_state.typed_since_mark = true;
+  return key;
+}
+
+// Handles an interrupt seen while the editor waits: returns only after the
+// warning, and then draws the prompt and the line typed so far again.
+void interrupt_in_editor(void) {
+  act_on_interrupt();
+  rl_redisplay();
+}
+
+// Reports whether script keys are waiting without a system call, so that
+// the editor's look-ahead for key sequences costs nothing.
+int script_input_available(void) {
+  return script_pos < script_len;
+}
+
+// Offers no completion candidates. Returns null.
+char *no_completions(const char *, int) {
+  return nullptr;
+}
+
+// The editor must not draw anything for scripts: the read loop echoes each
+// line itself.
+void draw_nothing(void) {}
+}  // namespace
+
+bool connection_ok(void) {
+  return vornal_get_connection_state() > 4;
+}
+
+void setup_readline(void) {
+  if (cli_state.readline_ready || !cli_opts.interactive) return;
+  cli_state.readline_ready = 1;
+  rl_initialize();
+  rl_catch_signals = 0;
+  rl_readline_name = "cli";
+  // Until the completion entry is wired in, TAB offers nothing rather than
+  // the editor's default of local file names.
+  rl_completion_entry_function = no_completions;
+  rl_getc_function = input_getc;
+  rl_event_hook = input_event_hook;
+}
+
+void setup_script_input(void) {
+  if (cli_state.readline_ready || cli_opts.interactive) return;
+  cli_state.readline_ready = 1;
+  rl_catch_signals = 0;
+  rl_catch_sigwinch = 0;
+  rl_readline_name = "cli";
+  rl_initialize();
+  // A TAB in a script is part of the line, not a completion request.
+  rl_bind_key('\t', rl_insert);
+  rl_getc_function = script_getc;
+  rl_input_available_hook = script_input_available;
+  rl_redisplay_function = draw_nothing;
+  // Standard input is no terminal: there are no modes to set or restore.
+  rl_prep_term_function = nullptr;
+  rl_deprep_term_function = nullptr;
+}
+
+int input_event_hook(void) {
+  if (interrupt_pending()) interrupt_in_editor();
+  cli_state.connection_lost = !connection_ok();
+  if (cli_state.connection_lost) rl_done = 1;
+  return 0;
+}
+
+int input_getc(FILE *stream) {
+  for (;;) {
+    int w = wait_for_input(fileno(stream));
+    if (w == 0) {
+      interrupt_in_editor();
+      continue;
+    }
+    int key = w < 0 ? EOF : rl_getc(stream);
+    // ctrl-D arrives as a key; a real end means the terminal has gone.
+    if (key == EOF) terminal_gone = true;
+    return key == EOF ? EOF : mark_key(key);
+  }
+}
+
+int script_getc(FILE *stream) {
+  while (script_pos >= script_len) {
+    ssize_t n = read(fileno(stream), script_buffer, sizeof script_buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return EOF;
+    script_pos = 0;
+    script_len = (size_t)n;
+  }
+  return mark_key(script_buffer[script_pos++]);
+}
+
+bool input_terminal_gone(void) {
+  return terminal_gone;
+}
