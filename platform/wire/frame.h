@@ -14,7 +14,8 @@ inline constexpr char kMagic[4] = {'V', 'O', 'R', 'N'};
 inline constexpr uint16_t kVersion = 1;
 inline constexpr size_t kHelloSize = 8;
 // Largest frame body either side accepts; a bigger length closes the link.
-inline constexpr uint32_t kMaxFrame = 1u << 20;
+// Sized so that the whole listing of a 100,000-node tree fits in one reply.
+inline constexpr uint32_t kMaxFrame = 16u << 20;
 inline constexpr size_t kLengthSize = 4;
 
 enum class Kind : uint8_t { request = 1, reply = 2, notice = 3 };

@@ -263,7 +263,11 @@ TEST(VorndInput, BrokenFramesCloseOnlyThatConnection) {
   }
   {
     e2e::RawClient c(d.socket());
-    c.send_raw(std::string("\x00\x10\x00\x01", 4));  // 1 MiB + 1
+    uint32_t over = wire::kMaxFrame + 1;
+    std::string len;
+    for (int shift = 24; shift >= 0; shift -= 8)
+      len.push_back(static_cast<char>((over >> shift) & 0xFF));
+    c.send_raw(len);
     EXPECT_TRUE(c.closed_within(5000)) << "oversized";
   }
   {

@@ -52,7 +52,9 @@ TEST(Frame, ByteAtATimeAndBackToBack) {
 }
 
 TEST(Frame, RefusesOversizedTruncatedAndTrailing) {
-  std::string big("\x00\x10\x00\x01", 4);  // one byte over the maximum
+  std::string big;  // a length one byte over the maximum
+  for (int shift = 24; shift >= 0; shift -= 8)
+    big.push_back(static_cast<char>(((wire::kMaxFrame + 1) >> shift) & 0xFF));
   decode_one(big, wire::DecodeStatus::bad);
   std::string ok = wire::encode(wire::Reply{3, "abc", "OK"});
   decode_one(ok.substr(0, ok.size() - 1), wire::DecodeStatus::need_more);
