@@ -35,8 +35,11 @@ bool injected_failure(void) {
 
 void *__cli_malloc(unsigned size) {
   char *raw = nullptr;
-  if (!injected_failure() && size <= SIZE_MAX - header_size)
-    raw = static_cast<char *>(malloc(header_size + size));
+  size_t total;
+  // Only a platform whose size_t is as narrow as unsigned can overflow here.
+  if (!injected_failure() &&
+      !__builtin_add_overflow(header_size, size_t{size}, &total))
+    raw = static_cast<char *>(malloc(total));
   if (!raw) {
     fputs("__cli_malloc failed!", stdout);
     return nullptr;
