@@ -5,6 +5,10 @@
 
 #include <stddef.h>
 
+// Fault injection for tests: when set to n > 0, the n-th allocation from now
+// fails as if malloc had returned null; 0 (the default) turns it off.
+extern int cli_alloc_fail_countdown;
+
 // Returns a zero-filled block of size usable bytes, or null (after printing
 // "__cli_malloc failed!"). The caller releases it with cli_free.
 void *__cli_malloc(unsigned size);

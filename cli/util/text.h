@@ -10,7 +10,8 @@ enum word_coding { WORD_RAW, WORD_DECODE };
 // Returns the value 0-15 of a hexadecimal digit, 0 for anything else.
 int hexvalue(int c);
 
-// Returns the decoded copy of a URL-style encoded text; null for null.
+// Returns the decoded copy of a URL-style encoded text; null for null. A
+// "%" with fewer than two characters behind it is copied unchanged.
 char *url_decode(const char *text);
 
 // Returns a copy of at most n bytes with quotes and escapes removed; null for
@@ -22,7 +23,8 @@ char *dequote_text(const char *text);
 
 // Splits n bytes into words; *out receives an array of count word texts
 // (no terminating entry). Returns the count; 0 leaves *out untouched when
-// bytes is null or n is 0. The caller frees each word, then the array.
+// bytes is null, n is 0 or memory runs out. The caller frees each word, then
+// the array.
 int split_words(const char *bytes, size_t n, char ***out, char separator,
                 char quote, char escape, int keep_trailing,
                 enum word_coding coding);
@@ -36,6 +38,7 @@ int split_path_line(const char *text, char ***out);
 char *join_words(const char *separator, char *const *texts, int count);
 
 // Appends tail to *text, replacing the block; a null *text becomes a copy.
+// When memory runs out *text keeps the old text.
 void str_append(char **text, const char *tail);
 
 // Appends a path component to *text, adding the separator when needed.

@@ -1,0 +1,230 @@
+#include "connection.h"
+
+#include <sys/socket.h>
+
+#include <cstring>
+#include <string>
+
+#include "trace.h"
+#include "vornal.h"
+
+namespace vornal {
+namespace {
+
+// Set while this thread is inside an exchange, so that a signal handler
+// calling back into the library fails at once instead of deadlocking.
+thread_local bool t_in_exchange = false;
+
+struct ExchangeMark {
+  ExchangeMark() { t_in_exchange = true; }
+  ~ExchangeMark() { t_in_exchange = false; }
+  ExchangeMark(const ExchangeMark &) = delete;
+  ExchangeMark &operator=(const ExchangeMark &) = delete;
+};
+
+// A no-op write is a few bytes; if it cannot go out in this time the socket
+// is stuck and the daemon is treated as gone.
+constexpr std::chrono::seconds kNoopWriteLimit{1};
+
+// Reads the daemon's 8-byte greeting before deadline. Returns 0 or an error
+// code; extra bytes are never read.
+int read_hello(int fd, Deadline deadline, std::string &hello) {
+  char buf[wire::kHelloSize];
+  while (hello.size() < wire::kHelloSize) {
+    int w = wait_readable(fd, deadline);
+    if (w == 0) return VORNAL_ERR_TIMEOUT;
+    if (w < 0) return VORNAL_ERR_OSERR;
+    long n = read_some(fd, buf, wire::kHelloSize - hello.size());
+    if (n == -2) continue;
+    if (n <= 0) return VORNAL_ERR_PROTOCOL;  // closed without a greeting
+    hello.append(buf, static_cast<size_t>(n));
+  }
+  return 0;
+}
+
+}  // namespace
+
+int Connection::open(std::string_view server, int timeout_ms,
+                     std::unique_ptr<Connection> &out) {
+  Deadline deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  Fd fd;
+  int err = open_transport(server, deadline, fd);
+  if (err != 0) return err;
+  int sent = send_all(fd.get(), wire::encode_hello(), deadline);
+  if (sent == ETIMEDOUT) return VORNAL_ERR_TIMEOUT;
+  if (sent == EPIPE || sent == ECONNRESET) return VORNAL_ERR_PROTOCOL;
+  if (sent != 0) return VORNAL_ERR_OSERR;
+  std::string hello;
+  err = read_hello(fd.get(), deadline, hello);
+  if (err != 0) return err;
+  std::optional<uint16_t> version = wire::decode_hello(hello);
+  if (!version || *version != wire::kVersion) return VORNAL_ERR_PROTOCOL;
+  out = std::make_unique<Connection>(std::move(fd), timeout_ms);
+  return VORNAL_STATE_CONNECTED;
+}
+
+bool Connection::usable() const {
+  int s = state();
+  return s == VORNAL_STATE_CONNECTED || s == VORNAL_STATE_HUNG;
+}
+
+std::optional<wire::Reply> Connection::exchange(
+    uint16_t type, std::array<wire::Text, 5> args) {
+  if (t_in_exchange || !usable()) return std::nullopt;
+  ExchangeMark mark;
+  std::lock_guard<std::mutex> lock(exchange_mu_);
+  wire::Request req{0, type, std::move(args)};
+  Deadline deadline = Clock::now() + std::chrono::milliseconds(timeout_ms_);
+  int err;
+  {
+    // Ids are taken under the write lock so that they reach the daemon in
+    // increasing order, also when a no-op goes out at the same moment.
+    std::lock_guard<std::mutex> wlock(write_mu_);
+    req.id = next_id_++;
+    std::string frame = wire::encode(req);
+    if (frame.size() - wire::kLengthSize > wire::kMaxFrame) {
+      trace::event("request too large, not sent");
+      return std::nullopt;
+    }
+    if (type != VORNAL_MSG_NOOP) trace::emit(trace::request_line(req));
+    err = send_all(fd_.get(), frame, deadline);
+  }
+  if (err != 0) {
+    lose(std::string("send failed: ") + strerror(err));
+    return std::nullopt;
+  }
+  wire::Reply out;
+  for (;;) {
+    if (drain(req.id, out)) {
+      if (type != VORNAL_MSG_NOOP) trace::emit(trace::reply_line(out));
+      return out;
+    }
+    if (!usable()) return std::nullopt;
+    int rc = read_once(deadline);
+    if (rc == 0) {
+      lose("no reply to #" + std::to_string(req.id) + " within " +
+           std::to_string(timeout_ms_) + " ms");
+      return std::nullopt;
+    }
+    if (rc < 0) return std::nullopt;
+  }
+}
+
+bool Connection::send_noop() {
+  if (!usable() || noop_id_.load() != 0) return false;
+  std::unique_lock<std::mutex> wlock(write_mu_, std::try_to_lock);
+  if (!wlock.owns_lock()) return false;
+  uint32_t id = next_id_++;
+  Clock::time_point now = Clock::now();
+  // Recorded before the write: the reply may be read by another thread
+  // before send() returns here.
+  noop_sent_.store(now.time_since_epoch().count());
+  noop_id_.store(id);
+  int err = send_all(fd_.get(), wire::encode(wire::Request{id, 0, {}}),
+                     now + kNoopWriteLimit);
+  wlock.unlock();
+  if (err != 0) lose(std::string("keep-alive not sent: ") + strerror(err));
+  return err == 0;
+}
+
+std::optional<Clock::time_point> Connection::noop_sent_at() const {
+  if (noop_id_.load() == 0) return std::nullopt;
+  return Clock::time_point(Clock::duration(noop_sent_.load()));
+}
+
+void Connection::poll_incoming() {
+  if (t_in_exchange || !usable()) return;
+  std::unique_lock<std::mutex> lock(exchange_mu_, std::try_to_lock);
+  if (!lock.owns_lock()) return;  // the exchange in progress reads for us
+  wire::Reply unused;
+  for (;;) {
+    drain(0, unused);
+    if (!usable() || read_once(Clock::now()) <= 0) return;
+  }
+}
+
+void Connection::mark_hung() {
+  int expect = VORNAL_STATE_CONNECTED;
+  if (state_.compare_exchange_strong(expect, VORNAL_STATE_HUNG))
+    trace::event("keep-alive reply overdue: connection hung");
+}
+
+void Connection::lose(std::string_view why) {
+  int s = state();
+  while (s == VORNAL_STATE_CONNECTED || s == VORNAL_STATE_HUNG) {
+    if (state_.compare_exchange_weak(s, VORNAL_STATE_LOST)) {
+      trace::event(std::string("connection lost: ").append(why));
+      break;
+    }
+  }
+  // Shut down rather than close: another thread may be polling this fd.
+  ::shutdown(fd_.get(), SHUT_RDWR);
+}
+
+void Connection::end_session() {
+  state_.store(VORNAL_STATE_ENDED);
+  ::shutdown(fd_.get(), SHUT_RDWR);
+}
+
+// Waits for bytes until deadline and buffers them. Returns 1 when bytes
+// came, 0 when the deadline passed, -1 when the connection is gone.
+int Connection::read_once(Deadline deadline) {
+  int w = wait_readable(fd_.get(), deadline);
+  if (w == 0) return 0;
+  if (w < 0) {
+    lose("poll failed");
+    return -1;
+  }
+  char buf[16384];
+  long n = read_some(fd_.get(), buf, sizeof buf);
+  if (n == -2) return 1;  // spurious wake-up
+  if (n <= 0) {
+    lose(n == 0 ? "daemon closed the connection" : "read failed");
+    return -1;
+  }
+  reader_.feed(std::string_view(buf, static_cast<size_t>(n)));
+  return 1;
+}
+
+// Handles every whole frame buffered. Returns true when one of them was
+// the reply with id want (then in out).
+bool Connection::drain(uint32_t want, wire::Reply &out) {
+  bool found = false;
+  wire::Frame f;
+  for (;;) {
+    wire::DecodeStatus st = reader_.next(f);
+    if (st == wire::DecodeStatus::need_more) return found;
+    if (st == wire::DecodeStatus::bad) {
+      lose("malformed frame from the daemon");
+      return found;
+    }
+    if (handle(f, want, out)) found = true;
+  }
+}
+
+// Acts on one frame. Returns true when it is the reply with id want.
+bool Connection::handle(wire::Frame &f, uint32_t want, wire::Reply &out) {
+  if (f.kind == wire::Kind::notice) {
+    trace::emit(trace::notice_line(f.notice));
+    if (f.notice.code == wire::kNoticeSessionEnded) end_session();
+    return false;
+  }
+  if (f.kind != wire::Kind::reply) {
+    lose("unexpected request from the daemon");
+    return false;
+  }
+  if (want != 0 && f.reply.id == want) {
+    out = std::move(f.reply);
+    return true;
+  }
+  uint32_t noop = f.reply.id;
+  if (noop != 0 && noop_id_.compare_exchange_strong(noop, 0)) {
+    int hung = VORNAL_STATE_HUNG;
+    state_.compare_exchange_strong(hung, VORNAL_STATE_CONNECTED);
+    return false;
+  }
+  trace::event("ignored reply #" + std::to_string(f.reply.id));
+  return false;
+}
+
+}  // namespace vornal

@@ -1,0 +1,61 @@
+// Stream sockets to the daemon: opening by server text, bounded reads and
+// writes. Every wait has a deadline; EINTR is retried, SIGPIPE never raised.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace vornal {
+
+using Clock = std::chrono::steady_clock;
+using Deadline = Clock::time_point;
+
+// Owns one file descriptor; closes it on destruction.
+class Fd {
+ public:
+  Fd() = default;
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(Fd &&o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
+  Fd &operator=(Fd &&o) noexcept;
+  Fd(const Fd &) = delete;
+  Fd &operator=(const Fd &) = delete;
+  ~Fd();
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+// A host and port split out of a "host[:port]" or "[v6]:port" text.
+struct HostPort {
+  std::string host;
+  std::string port;
+};
+
+// Returns false when the text names no host or a port that is not 1-65535.
+bool split_host_port(std::string_view server, HostPort &out);
+
+// Opens a non-blocking stream socket to server ("/path" for a Unix socket,
+// else host[:port] over TCP) before deadline. Returns 0 and fills fd, or a
+// vornal_connect error code.
+int open_transport(std::string_view server, Deadline deadline, Fd &fd);
+
+// Returns the milliseconds left until deadline, 0 when it has passed.
+int ms_left(Deadline deadline);
+
+// Writes all of data before deadline. Returns 0, or an errno value
+// (ETIMEDOUT when the deadline passed).
+int send_all(int fd, std::string_view data, Deadline deadline);
+
+// Waits until fd is readable or deadline. Returns 1 readable, 0 deadline
+// passed, -1 error.
+int wait_readable(int fd, Deadline deadline);
+
+// Reads what is available into buf. Returns the byte count, 0 at end of
+// stream, -1 on error, -2 when nothing is available yet.
+long read_some(int fd, char *buf, size_t size);
+
+}  // namespace vornal

@@ -1,0 +1,1 @@
+velmar_fuzz_target(text_words ${CMAKE_CURRENT_LIST_DIR}/text_words.cc cli_core)
