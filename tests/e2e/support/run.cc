@@ -22,22 +22,22 @@ void drop_to(uid_t uid) {
 }
 
 // Only async-signal-safe calls here: the test process may have threads.
-[[noreturn]] void exec_child(const RunSpec &spec, char *const *argv,
+[[noreturn]] void exec_child(const RunRequest &request, char *const *argv,
                              char *const *envp, int in, int out, int err) {
   dup2(in, 0);
   dup2(out, 1);
   dup2(err, 2);
-  if (spec.uid != (uid_t)-1) drop_to(spec.uid);
-  execve(spec.program.c_str(), argv, envp);
+  if (request.uid != (uid_t)-1) drop_to(request.uid);
+  execve(request.program.c_str(), argv, envp);
   _exit(127);
 }
 
 // Moves data between the pipes until both outputs close or time runs out.
-void pump(const RunSpec &spec, int in, int out, int err, RunResult &res) {
+void pump(const RunRequest &request, int in, int out, int err, RunResult &res) {
   auto deadline = std::chrono::steady_clock::now() +
-                  std::chrono::milliseconds(spec.timeout_ms);
+                  std::chrono::milliseconds(request.timeout_ms);
   size_t written = 0;
-  if (spec.input.empty()) close(in), in = -1;
+  if (request.input.empty()) close(in), in = -1;
   while (out >= 0 || err >= 0) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
@@ -60,10 +60,10 @@ void pump(const RunSpec &spec, int in, int out, int err, RunResult &res) {
         close(*fds[i]), *fds[i] = -1;
     }
     if (in >= 0 && (p[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
-      ssize_t n =
-          write(in, spec.input.data() + written, spec.input.size() - written);
+      ssize_t n = write(in, request.input.data() + written,
+                        request.input.size() - written);
       if (n > 0) written += (size_t)n;
-      if (n < 0 || written == spec.input.size()) close(in), in = -1;
+      if (n < 0 || written == request.input.size()) close(in), in = -1;
     }
   }
   for (int fd : {in, out, err})
@@ -107,18 +107,18 @@ std::vector<char *> c_strings(const std::vector<std::string> &texts) {
   return v;
 }
 
-RunResult run(const RunSpec &spec) {
+RunResult run(const RunRequest &request) {
   RunResult res;
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
     return res;
   // A program that stops reading its input must not kill the test.
   signal(SIGPIPE, SIG_IGN);
-  std::vector<std::string> env = child_env(spec.env);
-  std::vector<char *> argv = c_strings(spec.argv), envp = c_strings(env);
+  std::vector<std::string> env = child_env(request.env);
+  std::vector<char *> argv = c_strings(request.argv), envp = c_strings(env);
   pid_t pid = fork();
   if (pid == 0)
-    exec_child(spec, argv.data(), envp.data(), in[0], out[1], err[1]);
+    exec_child(request, argv.data(), envp.data(), in[0], out[1], err[1]);
   close(in[0]);
   close(out[1]);
   close(err[1]);
@@ -126,7 +126,7 @@ RunResult run(const RunSpec &spec) {
     close(in[1]), close(out[0]), close(err[0]);
     return res;
   }
-  pump(spec, in[1], out[0], err[0], res);
+  pump(request, in[1], out[0], err[0], res);
   if (res.timed_out) kill(pid, SIGKILL);
   waitpid(pid, &res.wait_status, 0);
   return res;

@@ -9,7 +9,7 @@
 
 namespace e2e {
 
-struct RunSpec {
+struct RunRequest {
   std::string program;            // path to execute
   std::vector<std::string> argv;  // argv[0] included
   std::vector<std::string> env;   // "NAME=value" on top of the test's own
@@ -28,9 +28,9 @@ struct RunResult {
   int signal() const;
 };
 
-// Runs spec.program. CLI_USER, CLI_PASSWORD and CLI_SERVER are removed from
-// the environment before spec.env is applied, so each test states its own.
-RunResult run(const RunSpec &spec);
+// Runs request.program. CLI_USER, CLI_PASSWORD and CLI_SERVER are removed from
+// the environment before request.env is applied, so each test states its own.
+RunResult run(const RunRequest &request);
 
 // Returns text with every "\r\n" turned into "\n" (terminal output).
 std::string without_cr(const std::string &text);
