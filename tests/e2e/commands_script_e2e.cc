@@ -162,13 +162,4 @@ TEST(CommandsScript, HelpDecodesTheDaemonsText) {
   EXPECT_EQ(r.exit_code(), 0) << r.err;
 }
 
-TEST(CommandsScript, VersionAndTheInteractiveOnlyCd) {
-  e2e::Daemon d;
-  e2e::RunResult r = run_cli(d, "version\ncd /system\n");
-  EXPECT_EQ(r.out,
-            "cli -> version\nVelmar CLI 3.0 (2013-04-12T14:54-0700)\n"
-            "cli -> cd /system\n'cd' only works in interactive mode.\n");
-  EXPECT_EQ(r.exit_code(), code(-15)) << r.err;
-}
-
 }  // namespace
