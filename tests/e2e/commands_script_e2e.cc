@@ -15,14 +15,14 @@ namespace {
 // extra options in front.
 e2e::RunResult run_cli(const e2e::Daemon &d, const std::string &script,
                        std::vector<std::string> extra = {}) {
-  e2e::RunSpec spec;
-  spec.program = e2e::bin_path("cli");
-  spec.argv = {"cli", "-T", "-s", d.socket()};
-  spec.argv.insert(spec.argv.end(), extra.begin(), extra.end());
-  spec.env = {"CLI_USER=root"};
-  spec.input = script;
-  spec.timeout_ms = 20000;
-  return e2e::run(spec);
+  e2e::RunSpec job;
+  job.program = e2e::bin_path("cli");
+  job.argv = {"cli", "-T", "-s", d.socket()};
+  job.argv.insert(job.argv.end(), extra.begin(), extra.end());
+  job.env = {"CLI_USER=root"};
+  job.input = script;
+  job.timeout_ms = 20000;
+  return e2e::run(job);
 }
 
 // The exit code of a negative status as the system reports it.
