@@ -72,7 +72,9 @@ int reconnect(void) {
 }  // namespace
 
 int check_connection(void) {
-  if (connection_ok() || !cli_opts.interactive) return 0;
+  // Scripts first: they never ask, and the state query costs a system call
+  // per line.
+  if (!cli_opts.interactive || connection_ok()) return 0;
   if (cli_opts.noop_interval != 0) vornal_set_keep_alive(0, 0);
   int state = vornal_get_connection_state();
   if (state == VORNAL_STATE_ENDED)

@@ -108,6 +108,7 @@ void print_version(void) {
 }
 
 void print_usage(void) {
+  fflush(stdout);  // the banner comes first on a shared terminal
   fputs(
       "Options:\n"
       "-C\t\tCommit unsaved changes by default when exiting.\n"

@@ -70,7 +70,10 @@ namespace {
 // Runs one line that was read whole. Returns its length.
 size_t run_line(char *line) {
   size_t len = strlen(line);
-  if (vornal_get_connection_state() == VORNAL_STATE_HUNG)
+  // Only overdue no-ops make a connection hung: without them there is
+  // nothing to ask.
+  if (cli_opts.noop_interval != 0 &&
+      vornal_get_connection_state() == VORNAL_STATE_HUNG)
     puts("WARNING: The connection to vorn appear to be hung.");
   run_command_line(line, 0);
   if (cli_opts.interactive) add_history(line);

@@ -205,7 +205,8 @@ TEST(CliStart, BannerAndUsageAsRootAndAsAnotherUser) {
   EXPECT_EQ(v.err, "");
   EXPECT_EQ(v.exit_code(), 0);
 
-  RunResult h = run_cli({"-h"});
+  // The usage shows the built-in no-op period, not the one given.
+  RunResult h = run_cli({"-t", "9", "-h"});
   EXPECT_EQ(h.out, banner);
   EXPECT_EQ(h.err, usage_root);
   EXPECT_EQ(h.exit_code(), 0);
@@ -429,6 +430,25 @@ TEST(CliStart, GreetingOnATerminal) {
                          0),
               0u)
         << pty.output();
+  }
+}
+
+TEST(CliStart, NoGreetingWhenCommandsDoNotComeFromTheTerminal) {
+  Daemon d;
+  for (std::vector<std::string> args :
+       {std::vector<std::string>{"list"}, {"-f", "-"}}) {
+    args.insert(args.begin(), {"cli", "-s", d.socket()});
+    Pty pty(bin_path("cli"), args, {"CLI_PASSWORD=unused"});
+    if (args.back() == "-") pty.send("\x04");  // end of the script
+    int st = pty.wait();
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << pty.output();
+    // Only what the command itself prints: the top-level listing.
+    EXPECT_EQ(pty.output().find("Velmar"), std::string::npos) << args.back();
+    EXPECT_EQ(
+        pty.output(),
+        args.back() == "-"
+            ? ""
+            : "  system\r\n  network\r\n  services\r\n  users\r\n  status\r\n");
   }
 }
 

@@ -136,4 +136,114 @@ TEST(Interactive, StoppedDaemonGivesTheHungWarningBeforeALine) {
   EXPECT_TRUE(exited_with(s.pty.wait(), 0)) << s.screen();
 }
 
+const char kUncommitted[] =
+    "There are uncommited changes. Use exit! to exit anyway.";
+
+// Returns how often text occurs in log.
+int count(const std::string &log, const std::string &text) {
+  int n = 0;
+  for (size_t at = log.find(text); at != std::string::npos;
+       at = log.find(text, at + 1))
+    ++n;
+  return n;
+}
+
+// Makes one change at /system and waits for the prompt there.
+void change_hostname(Session &s, const std::string &value) {
+  s.pty.send("cd system\r");
+  EXPECT_TRUE(s.pty.expect("system -> ")) << s.screen();
+  s.pty.send("set hostname=" + value + "\r");
+  EXPECT_TRUE(s.pty.expect("Set hostname: OK")) << s.screen();
+  EXPECT_TRUE(s.pty.expect("system -> ")) << s.screen();
+}
+
+TEST(Interactive, ExitWithChangesRefusesAndExitBangDiscards) {
+  e2e::Daemon d;
+  Session s(d);
+  change_hostname(s, "gw");
+  s.pty.send("exit\r");
+  EXPECT_TRUE(s.pty.expect(kUncommitted)) << s.screen();
+  EXPECT_TRUE(s.pty.expect("system -> ")) << "the session goes on";
+  s.pty.send("exit!\r");
+  EXPECT_TRUE(exited_with(s.pty.wait(), 0)) << s.screen();
+  EXPECT_EQ(s.screen().find("No autocommit"), std::string::npos);
+  EXPECT_EQ(count(d.log(), "commit by"), 0) << d.log();
+}
+
+TEST(Interactive, ExitWithAutocommitCommitsTwiceAndSaysSoOnce) {
+  e2e::Daemon d;
+  Session s(d, {"-C"});
+  change_hostname(s, "gw");
+  s.pty.send("quit\r");
+  EXPECT_TRUE(exited_with(s.pty.wait(), 0)) << s.screen();
+  EXPECT_EQ(count(s.screen(), "Changes committed.\n"), 1) << s.screen();
+  EXPECT_EQ(count(d.log(), "commit by root"), 2) << d.log();
+}
+
+TEST(Interactive, CtrlCWithChangesWarnsOnceThenEnds) {
+  e2e::Daemon d;
+  Session s(d);
+  change_hostname(s, "gw");
+  // The terminal drops unread keys on ctrl-c: wait until they are shown.
+  s.pty.send("get host");
+  EXPECT_TRUE(s.pty.expect("get host")) << s.screen();
+  s.pty.send("\x03");
+  EXPECT_TRUE(s.pty.expect(
+      "\r\nThere are uncommited changes. Press ctl-c again exit anyway."))
+      << s.screen();
+  // The line typed so far stays in the editor, drawn again.
+  EXPECT_TRUE(s.pty.expect("system -> get host")) << s.screen();
+  s.pty.send("\x03");
+  EXPECT_TRUE(s.pty.expect("\r\nBye!")) << s.screen();
+  int st = s.pty.wait();
+  ASSERT_NE(st, -1);
+  EXPECT_TRUE(WIFSIGNALED(st) && WTERMSIG(st) == SIGINT) << s.screen();
+  EXPECT_EQ(count(d.log(), "commit by"), 0) << d.log();
+}
+
+TEST(Interactive, ReconnectReturnsToTheBranchAndReplaysTheJournal) {
+  e2e::Daemon d;
+  Session s(d);
+  change_hostname(s, "gw");
+  d.signal(SIGKILL);
+  EXPECT_TRUE(s.pty.expect(kLost)) << s.screen();
+  EXPECT_TRUE(s.pty.expect(kReconnect));
+  d.restart();
+  s.pty.send("y");
+  EXPECT_TRUE(
+      s.pty.expect("Would you like to replay uncommitted modifications? y/N"))
+      << s.screen();
+  s.pty.send("y");
+  EXPECT_TRUE(s.pty.expect("\r\nReplaying: cd system\r\n")) << s.screen();
+  EXPECT_TRUE(s.pty.expect("\r\nReplaying: set hostname=gw\r\n"));
+  EXPECT_TRUE(s.pty.expect("Set hostname: OK"));
+  EXPECT_TRUE(s.pty.expect("system -> ")) << "back on the same branch";
+  s.pty.send("get hostname\r");
+  EXPECT_TRUE(s.pty.expect("Get hostname: gw")) << s.screen();
+  // The replay set the change flag again, and the journal still holds both
+  // lines: exit refuses.
+  s.pty.send("exit\r");
+  EXPECT_TRUE(s.pty.expect(kUncommitted)) << s.screen();
+  s.pty.send("quit!\r");
+  EXPECT_TRUE(exited_with(s.pty.wait(), 0)) << s.screen();
+}
+
+TEST(Interactive, DeclinedReplayLeavesNoChangesToExitFor) {
+  e2e::Daemon d;
+  Session s(d);
+  change_hostname(s, "gw");
+  d.signal(SIGKILL);
+  EXPECT_TRUE(s.pty.expect(kReconnect)) << s.screen();
+  d.restart();
+  s.pty.send("y");
+  EXPECT_TRUE(s.pty.expect("replay uncommitted modifications? y/N"));
+  s.pty.send("n");
+  EXPECT_TRUE(s.pty.expect("system -> ")) << s.screen();
+  s.pty.send("get hostname\r");
+  EXPECT_TRUE(s.pty.expect("Get hostname: velmar")) << "nothing replayed";
+  s.pty.send("exit\r");
+  EXPECT_TRUE(exited_with(s.pty.wait(), 0)) << s.screen();
+  EXPECT_EQ(s.screen().find("Replaying"), std::string::npos);
+}
+
 }  // namespace

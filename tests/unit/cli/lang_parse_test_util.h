@@ -1,5 +1,5 @@
-// Helpers shared by the parser tests: a parsed line as a plain value, and
-// a small tree built with the tree's own node operations.
+// Helpers shared by the parser tests: one parse summed up in one line, so
+// that cases read as tables of input line and expected outcome.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,18 +16,35 @@
 
 namespace lang_test {
 
-// Returns the pairs of pc as "name=value" ("name" alone for a null value).
-inline std::vector<std::string> pairs_of(const parsed_command *pc) {
-  std::vector<std::string> out;
-  for (auto *p = pc->values; p; p = p->next)
-    out.push_back(std::string(p->name) +
-                  (p->value ? "=" + std::string(p->value) : ""));
-  return out;
+// Returns "/" for the root, the name otherwise.
+inline std::string node_name(const cli_node *n) {
+  return n->name ? n->name : "/";
 }
 
-// Returns a nullable text as a string, "(null)" for null.
-inline std::string text(const char *t) {
-  return t ? t : "(null)";
+// Parses line and returns what a handler would see: the command's name,
+// then each field that is set (path, node, target, new, values as
+// name=value|name, partial, expected), the status when not 0, and the
+// printed text after "|| ". A refused line gives "refused".
+inline std::string summary(const char *line, int completing = 0) {
+  testing::internal::CaptureStdout();
+  parsed_command *pc = parse_command_line(line, completing);
+  std::string out = testing::internal::GetCapturedStdout();
+  std::string s = !pc               ? "refused"
+                  : pc->command < 0 ? "-1"
+                                    : command_name(pc->command);
+  if (pc && pc->path) s += " path=" + std::string(pc->path);
+  if (pc && pc->path_node) s += " node=" + node_name(pc->path_node);
+  if (pc && pc->target) s += " target=" + node_name(pc->target);
+  if (pc && pc->new_name) s += " new=" + std::string(pc->new_name);
+  for (auto *p = pc ? pc->values : nullptr; p; p = p->next)
+    s += std::string(p == pc->values ? " values=" : "|") + p->name +
+         (p->value ? "=" + std::string(p->value) : "");
+  if (pc && pc->partial) s += " partial=" + std::string(pc->partial);
+  if (pc && pc->expected) s += " expected=" + std::to_string(pc->expected);
+  if (cli_state.status) s += " status=" + std::to_string(cli_state.status);
+  if (!out.empty()) s += " || " + out;
+  free_parsed_command(pc);
+  return s;
 }
 
 // Returns the entries of a string list and frees it.
@@ -38,18 +55,9 @@ inline std::vector<std::string> take_list(char **list) {
   return out;
 }
 
-// Result of parsing one line: whether it was accepted, what it printed.
-struct parse_result {
-  parsed_command *pc = nullptr;
-  std::string out;
-  ~parse_result() { free_parsed_command(pc); }
+struct line_case {
+  const char *line;
+  const char *want;
 };
-
-// Parses line with stdout captured.
-inline void parse(parse_result &r, const char *line, int completing = 0) {
-  testing::internal::CaptureStdout();
-  r.pc = parse_command_line(line, completing);
-  r.out = testing::internal::GetCapturedStdout();
-}
 
 }  // namespace lang_test

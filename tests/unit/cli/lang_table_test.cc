@@ -8,11 +8,12 @@
 #include "commands/handlers.h"
 #include "lang/commands.h"
 #include "lang/grammar.h"
+#include "lang_parse_test_util.h"
 #include "shell/state.h"
-#include "tree/strlist.h"
 #include "util/alloc.h"
 
 namespace {
+using lang_test::take_list;
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
@@ -47,14 +48,6 @@ const row expected_rows[] = {
     {"showr", cmd_listr, 8, 0, 1, 0, 0, 0, 0, 0, 0x100, "optional path."},
     {"version", print_version, 0, 0, 0, 0, 0, 0, 0, 0, 0x01, nullptr},
 };
-
-// Returns the entries of a string list and frees it.
-std::vector<std::string> take_list(char **list) {
-  std::vector<std::string> out;
-  for (int i = 0; list && list[i]; i++) out.push_back(list[i]);
-  strlist_free(&list);
-  return out;
-}
 
 // Returns the text as a string ("(null)" for null) and frees it.
 std::string take_text(char *text) {
@@ -99,17 +92,14 @@ TEST_F(LangTable, EveryRowEveryColumnAndUsage) {
 }
 
 TEST_F(LangTable, AliasesAndKindNames) {
-  const char *pairs[][2] = {{"quit", "exit"},  {"quit!", "exit!"},
-                            {"add", "create"}, {"remove", "delete"},
-                            {"ls", "list"},    {"bye", "exit"}};
+  const char *pairs[] = {"quit",   "exit",   "quit!", "exit!", "add", "create",
+                         "remove", "delete", "ls",    "list",  "bye", "exit"};
   for (int i = 0; i < CLI_ALIAS_COUNT; i++) {
-    EXPECT_STREQ(cli_aliases[i].alias, pairs[i][0]);
-    EXPECT_STREQ(cli_aliases[i].command, pairs[i][1]);
+    EXPECT_STREQ(cli_aliases[i].alias, pairs[2 * i]);
+    EXPECT_STREQ(cli_aliases[i].command, pairs[2 * i + 1]);
   }
-  const char *names[] = {"command",       "option",    "path", "node",
-                         "new node name", "parameter", "value"};
-  for (int i = 0; i < WORD_KIND_COUNT; i++)
-    EXPECT_STREQ(word_kind_names[i], names[i]);
+  EXPECT_EQ(take_text(kinds_text(0x7f)),
+            "command, option, path, node, new node name, parameter or value");
 }
 
 TEST_F(LangTable, LookupIgnoresCaseAndNeverAbbreviates) {
@@ -187,46 +177,21 @@ TEST_F(LangTable, NextWordKinds) {
 }
 
 TEST_F(LangTable, KindBeforeAndRequiredChains) {
-  const int set = 12, get = 6, rename = 10, create = 2, del = 3, help = 7;
-  EXPECT_EQ(kind_before(set, 0), KIND_PATH);
-  EXPECT_EQ(kind_before(get, 0), KIND_PARAMETER);
-  EXPECT_EQ(kind_before(get, KIND_PARAMETER), KIND_PATH);
-  EXPECT_EQ(kind_before(get, KIND_PATH), 0u);
-  EXPECT_EQ(kind_before(rename, 0), KIND_NEW_NAME);
-  EXPECT_EQ(kind_before(rename, KIND_NEW_NAME), KIND_PATH);
-  EXPECT_EQ(kind_before(help, 0), KIND_PATH);
-  EXPECT_EQ(kind_before(create, KIND_PARAMETER), KIND_PATH);
-  EXPECT_EQ(kind_before(4, 0), 0u);
-  EXPECT_EQ(kind_before(-1, 0), 0u);
-  // The required chains from the end of the line backwards.
-  EXPECT_EQ(required_kind_before(get, 0), KIND_PARAMETER);
-  EXPECT_EQ(required_kind_before(get, KIND_PARAMETER), 0u);
-  EXPECT_EQ(required_kind_before(create, 0), KIND_PATH);
-  EXPECT_EQ(required_kind_before(del, 0), KIND_PATH);
-  EXPECT_EQ(required_kind_before(rename, 0), KIND_NEW_NAME);
-  EXPECT_EQ(required_kind_before(rename, KIND_NEW_NAME), KIND_PATH);
-  EXPECT_EQ(required_kind_before(rename, KIND_PATH), 0u);
+  // The parser tests run the chains of set, get, rename and create.
+  EXPECT_EQ(kind_before(10, KIND_PARAMETER), KIND_NEW_NAME);
+  EXPECT_EQ(kind_before(7, 0), KIND_PATH);
+  EXPECT_EQ(required_kind_before(3, 0), KIND_PATH);
+  EXPECT_EQ(required_kind_before(10, KIND_PATH), 0u);
   for (int cmd : {0, 1, 4, 7, 8, 9, 11, 12, 13, 14, 15})
     EXPECT_EQ(required_kind_before(cmd, 0), 0u) << cli_commands[cmd].name;
 }
 
-TEST_F(LangTable, KindsTextAndArgumentDescriptions) {
+TEST_F(LangTable, KindsText) {
+  // Usage texts cover describe_argument; these are the parser's names.
   EXPECT_EQ(kinds_text(0), nullptr);
-  EXPECT_EQ(take_text(kinds_text(0x01)), "command");
   EXPECT_EQ(take_text(kinds_text(0x20)), "parameter");
   EXPECT_EQ(take_text(kinds_text(0x06)), "option or path");
   EXPECT_EQ(take_text(kinds_text(0x16)), "option, path or new node name");
-  EXPECT_EQ(take_text(kinds_text(0x26)), "option, path or parameter");
-  EXPECT_EQ(take_text(kinds_text(0x7f)),
-            "command, option, path, node, new node name, parameter or value");
-  EXPECT_EQ(take_text(describe_argument(KIND_PATH, ARG_EXISTING)),
-            "existing path");
-  EXPECT_EQ(take_text(describe_argument(KIND_NEW_NAME, ARG_NEW)),
-            "new node name");
-  EXPECT_EQ(take_text(describe_argument(KIND_PARAMETER, ARG_REQUIRED)),
-            "parameter");
-  EXPECT_EQ(take_text(describe_argument(KIND_VALUE, ARG_OPTIONAL)),
-            "optional value");
 }
 
 TEST_F(LangTable, VersionRowPrintsTheBanner) {

@@ -132,6 +132,41 @@ TEST_F(Exchange, SignalsDuringARequestDoNotBreakIt) {
   request_under_signals(0);
 }
 
+std::atomic<int> g_inner_state{-1};
+std::atomic<bool> g_inner_got{true};
+
+// Calls back into the library, as the shell's interrupt handler does.
+void reenter(int) {
+  vornal_message *m = vornal_send_message(23, "", "", "", "", "");
+  g_inner_got = m != nullptr;
+  vornal_message_free(m);
+  g_inner_state = vornal_get_connection_state();
+}
+
+TEST_F(Exchange, HandlerCallingInDuringARequestDoesNotDeadlock) {
+  struct sigaction sa {
+  }, old{};
+  sa.sa_handler = reenter;
+  sa.sa_flags = SA_RESTART;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGUSR2, &sa, &old);
+  Server s;
+  ASSERT_EQ(vornal_connect(s.path().c_str()), VORNAL_STATE_CONNECTED);
+  s.reply_delay_ms = 300;
+  pthread_t self = pthread_self();
+  std::thread poke([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    pthread_kill(self, SIGUSR2);
+  });
+  Result r = call(15, nullptr, "outer", nullptr, nullptr, "OK");
+  poke.join();
+  sigaction(SIGUSR2, &old, nullptr);
+  EXPECT_FALSE(g_inner_got.load());  // refused at once, not queued
+  EXPECT_EQ(g_inner_state.load(), VORNAL_STATE_CONNECTED);
+  EXPECT_EQ(r.reply, "outer");
+  EXPECT_EQ(s.requests().size(), 1u);
+}
+
 // Runs body with stderr sent to a file and returns what was written.
 template <typename F>
 std::string capture_stderr(F body) {

@@ -1,0 +1,93 @@
+// Parses arbitrary lines with both parsers and checks what a handler would
+// read. Byte 0 picks the shell (bit 0: interactive), completion (bit 1) and
+// the current node of a small fixed tree (bits 2-4); the rest is the line.
+// The parsed command is released after each run, so the corpus replay under
+// LeakSanitizer shows any block that escapes it.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <talloc.h>
+
+#include <cstdint>
+#include <string>
+
+#include "lang/commands.h"
+#include "lang/parser.h"
+#include "shell/state.h"
+#include "tree/node.h"
+#include "tree/strlist.h"
+
+namespace {
+
+[[noreturn]] void broken(const char *what) {
+  fprintf(stderr, "bad parsed command: %s\n", what);
+  abort();
+}
+
+// Builds the tree and returns its nodes in creation order in nodes[0..n).
+int build(cli_node **nodes) {
+  int n = 0;
+  cli_node *root = nodes[n++] = create_node(nullptr, nullptr, 0);
+  cli_node *net = nodes[n++] = create_node(root, "net", 0x09);
+  cli_node *eth0 = nodes[n++] = create_node(net, "eth0", 0x4b);
+  nodes[n++] = create_node(eth0, "mtu", 0x34);
+  cli_node *mode = nodes[n++] = create_node(eth0, "mode", 0x30);
+  strlist_append_talloc(mode, &mode->choices, "auto");
+  strlist_append_talloc(mode, &mode->choices, "manual");
+  nodes[n++] = create_node(root, "netmask", 0x30);
+  nodes[n++] = create_node(root, "x/y", 0x10);
+  cli_node *hidden = nodes[n++] = create_node(root, "My node", 0x08);
+  hidden->hidden = 1;
+  return n;
+}
+
+// Returns 1 when node is one of nodes[0..n).
+int in_tree(const cli_node *node, cli_node *const *nodes, int n) {
+  for (int i = 0; i < n; i++)
+    if (nodes[i] == node) return 1;
+  return 0;
+}
+
+// Checks the fields that every parse must leave sound.
+void check(const parsed_command *pc, cli_node *const *nodes, int n) {
+  if (strcmp(talloc_get_name(pc), "struct parsed_command") != 0)
+    broken("type name");
+  if (pc->command < -1 || pc->command >= CLI_COMMAND_COUNT)
+    broken("command number");
+  if (pc->word_count < 0) broken("word count");
+  for (const char *t : {pc->partial, pc->path, pc->new_name})
+    if (t && talloc_parent(t) != pc) broken("text outside the command");
+  for (auto *p = pc->values; p; p = p->next) {
+    if (!p->name || talloc_parent(p->name) != pc) broken("pair name");
+    if (p->value && talloc_parent(p->value) != pc) broken("pair value");
+    if (p->request || p->status_text) broken("pair request");
+  }
+  if (pc->created || pc->create_done) broken("nothing creates yet");
+  if (!cli_opts.interactive) {
+    if (pc->target || pc->path_node) broken("batch parse resolved nodes");
+    return;
+  }
+  if (!in_tree(pc->target, nodes, n)) broken("target outside the tree");
+  if (pc->path_node && pc->target != pc->path_node) broken("target");
+  if (pc->path && pc->path[0] != '/') broken("relative interactive path");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  static bool quiet = freopen("/dev/null", "w", stdout) != nullptr;
+  (void)quiet;
+  if (size == 0) return 0;
+  cli_reset_records();
+  cli_opts.interactive = data[0] & 1;
+  cli_node *nodes[16];
+  int n = build(nodes);
+  cli_state.root = nodes[0];
+  cli_state.cwd = nodes[(data[0] >> 2) % n];
+  std::string line(reinterpret_cast<const char *>(data) + 1, size - 1);
+  parsed_command *pc = parse_command_line(line.c_str(), data[0] & 2 ? 1 : 0);
+  if (pc) check(pc, nodes, n);
+  free_parsed_command(pc);
+  free_tree();
+  return 0;
+}
