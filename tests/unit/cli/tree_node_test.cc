@@ -122,14 +122,6 @@ TEST_F(NodeTest, AncestorsRunFromBelowTheRootDownToTheNode) {
   EXPECT_EQ(count, 42);
 }
 
-TEST_F(NodeTest, FreeTreeClearsRootAndCwd) {
-  cli_state.cwd = add({"a", "b"});
-  free_tree();
-  EXPECT_EQ(cli_state.root, nullptr);
-  EXPECT_EQ(cli_state.cwd, nullptr);
-  free_tree();  // a second call has nothing to free
-}
-
 TEST(StrlistTest, AppendCountAndFree) {
   char **list = nullptr;
   EXPECT_EQ(strlist_count(list), 0);

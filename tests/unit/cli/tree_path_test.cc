@@ -112,14 +112,6 @@ TEST_F(PathTest, ResolvePrefixPrefersTheExactName) {
   EXPECT_EQ(rest, "abc");
 }
 
-TEST_F(PathTest, JoinPathWords) {
-  char w0[] = "a", w1[] = "\"b c\"", w2[] = "d";
-  char *words[] = {w0, w1, w2};
-  EXPECT_EQ(take(join_path_words(words, 0, 2, 1)), "/a/\"b c\"/d/");
-  EXPECT_EQ(take(join_path_words(words, 1, 1, 0)), "\"b c\"/");
-  EXPECT_EQ(take(join_path_words(words, 1, 0, 1)), "/");
-}
-
 TEST_F(PathTest, NodeFromAbsolutePath) {
   EXPECT_EQ(node_from_absolute_path("/a", "b"), b);
   EXPECT_EQ(node_from_absolute_path("/a/", "b"), b);
