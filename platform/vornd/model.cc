@@ -3,8 +3,14 @@
 #include <nlohmann/json.hpp>
 
 #include <charconv>
+#include <regex>
 
 namespace vornd {
+
+struct Pattern {
+  std::regex re;
+};
+
 namespace {
 
 using json = nlohmann::ordered_json;
@@ -66,7 +72,8 @@ void Loader::checks(Def &d, const json &n, const std::string &where) {
   if (n.contains("max_len")) d.max_len = n["max_len"].get<uint32_t>();
   if (n.contains("pattern")) {
     try {
-      d.pattern.emplace(n["pattern"].get<std::string>());
+      d.pattern = std::make_shared<const Pattern>(
+          Pattern{std::regex(n["pattern"].get<std::string>())});
     } catch (const std::regex_error &e) {
       fail(where, std::string("bad pattern: ") + e.what());
     }
@@ -222,7 +229,7 @@ std::string check_value(const Def &def, std::string_view value) {
   if (value.size() < def.min_len || value.size() > def.max_len)
     return "length out of range";
   if (def.pattern &&
-      !std::regex_match(value.begin(), value.end(), *def.pattern))
+      !std::regex_match(value.begin(), value.end(), def.pattern->re))
     return "does not match the pattern";
   return "";
 }

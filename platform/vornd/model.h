@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <regex>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -29,6 +28,7 @@ inline constexpr std::string_view kOpLetters = "adhlgsrm";
 enum class Type : uint8_t { none, integer, string, boolean, choice };
 
 struct Def;
+struct Pattern;  // a compiled regular expression, kept out of this header
 
 // A set of this parameter to `when` makes `node` appear under `at`; any other
 // value removes it.
@@ -53,7 +53,7 @@ struct Def {
   std::string fallback;  // default value text
   int64_t min = INT64_MIN, max = INT64_MAX;
   uint32_t min_len = 0, max_len = UINT32_MAX;
-  std::optional<std::regex> pattern;
+  std::shared_ptr<const Pattern> pattern;
   std::vector<std::string> choices;
   std::string matches;  // path of a list whose entry names are the values
   std::vector<const Def *> children;
