@@ -15,14 +15,14 @@ namespace {
 // extra options in front.
 e2e::RunResult run_cli(const e2e::Daemon &d, const std::string &script,
                        std::vector<std::string> extra = {}) {
-  e2e::RunSpec spec;
-  spec.program = e2e::bin_path("cli");
-  spec.argv = {"cli", "-T", "-s", d.socket()};
-  spec.argv.insert(spec.argv.end(), extra.begin(), extra.end());
-  spec.env = {"CLI_USER=root"};
-  spec.input = script;
-  spec.timeout_ms = 20000;
-  return e2e::run(spec);
+  e2e::RunSpec job;
+  job.program = e2e::bin_path("cli");
+  job.argv = {"cli", "-T", "-s", d.socket()};
+  job.argv.insert(job.argv.end(), extra.begin(), extra.end());
+  job.env = {"CLI_USER=root"};
+  job.input = script;
+  job.timeout_ms = 20000;
+  return e2e::run(job);
 }
 
 // The exit code of a negative status as the system reports it.
@@ -160,15 +160,6 @@ TEST(CommandsScript, HelpDecodesTheDaemonsText) {
             "cli -> help /system nope=\n"
             "No help is available for this path.\n");
   EXPECT_EQ(r.exit_code(), 0) << r.err;
-}
-
-TEST(CommandsScript, VersionAndTheInteractiveOnlyCd) {
-  e2e::Daemon d;
-  e2e::RunResult r = run_cli(d, "version\ncd /system\n");
-  EXPECT_EQ(r.out,
-            "cli -> version\nVelmar CLI 3.0 (2013-04-12T14:54-0700)\n"
-            "cli -> cd /system\n'cd' only works in interactive mode.\n");
-  EXPECT_EQ(r.exit_code(), code(-15)) << r.err;
 }
 
 }  // namespace
