@@ -241,8 +241,9 @@ vornal_message *vornal_send_message(int type, const char *a1, const char *a2,
   state().log.push_back(q);
   fake_vornal::reply r = fake_vornal::answer_for(q);
   if (!r.handle) return nullptr;
-  auto owned =
-      std::make_unique<vornal_message>(vornal_message{r.body, r.status});
+  auto owned = std::make_unique<vornal_message>();
+  owned->body = r.body;
+  owned->status = r.status;
   vornal_message *m = owned.get();
   state().handles.emplace(m, std::move(owned));
   return m;
