@@ -58,14 +58,14 @@ const std::string secret_hash =
 RunResult run_cli(const std::vector<std::string> &args,
                   const std::vector<std::string> &env = {},
                   const std::string &input = "", uid_t uid = (uid_t)-1) {
-  RunSpec spec;
-  spec.program = bin_path("cli");
-  spec.argv = {"cli"};
-  spec.argv.insert(spec.argv.end(), args.begin(), args.end());
-  spec.env = env;
-  spec.input = input;
-  spec.uid = uid;
-  return run(spec);
+  RunRequest req;
+  req.program = bin_path("cli");
+  req.argv = {"cli"};
+  req.argv.insert(req.argv.end(), args.begin(), args.end());
+  req.env = env;
+  req.input = input;
+  req.uid = uid;
+  return run(req);
 }
 
 // Returns a TCP port on 127.0.0.1 that nothing listens on right now.

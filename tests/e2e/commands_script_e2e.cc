@@ -15,7 +15,7 @@ namespace {
 // extra options in front.
 e2e::RunResult run_cli(const e2e::Daemon &d, const std::string &script,
                        std::vector<std::string> extra = {}) {
-  e2e::RunSpec job;
+  e2e::RunRequest job;
   job.program = e2e::bin_path("cli");
   job.argv = {"cli", "-T", "-s", d.socket()};
   job.argv.insert(job.argv.end(), extra.begin(), extra.end());

@@ -105,7 +105,7 @@ TEST(Interactive, RestartedDaemonAndYesGoesOn) {
 TEST(Interactive, ForcedLoginElsewhereLogsUsOut) {
   e2e::Daemon d;
   Session s(d);
-  e2e::RunSpec other;
+  e2e::RunRequest other;
   other.program = e2e::bin_path("cli");
   other.argv = {"cli", "-T", "-F", "-s", d.socket(), "frob"};
   other.env = {"CLI_USER=root"};

@@ -16,20 +16,20 @@ namespace {
 // through -f of a file holding it) and extra arguments in front.
 e2e::RunResult run_cli(const e2e::Daemon &d, const std::string &script,
                        std::vector<std::string> args = {}, bool file = false) {
-  e2e::RunSpec spec;
-  spec.program = e2e::bin_path("cli");
-  spec.argv = {"cli", "-T", "-s", d.socket()};
+  e2e::RunRequest req;
+  req.program = e2e::bin_path("cli");
+  req.argv = {"cli", "-T", "-s", d.socket()};
   if (file) {
     std::string path = d.dir() + "/script.cli";
     std::ofstream(path, std::ios::binary) << script;
-    spec.argv.insert(spec.argv.end(), {"-f", path});
+    req.argv.insert(req.argv.end(), {"-f", path});
   } else {
-    spec.input = script;
+    req.input = script;
   }
-  spec.argv.insert(spec.argv.end(), args.begin(), args.end());
-  spec.env = {"CLI_USER=root"};
-  spec.timeout_ms = 20000;
-  return e2e::run(spec);
+  req.argv.insert(req.argv.end(), args.begin(), args.end());
+  req.env = {"CLI_USER=root"};
+  req.timeout_ms = 20000;
+  return e2e::run(req);
 }
 
 // The exit code of a status value as the system reports it.
