@@ -5,9 +5,9 @@
 #include <mutex>
 
 #include "connection.h"
+#include "export.h"
 #include "keepalive.h"
 #include "trace.h"
-#include "export.h"
 
 // A reply kept for the caller: its own copies of both texts.
 struct vornal_message {

@@ -12,7 +12,7 @@ extern "C" {
 #define VORNAL_STATE_ENDED 3     /* another user forced a login */
 #define VORNAL_STATE_LOST 4      /* timed out or the daemon is gone */
 #define VORNAL_STATE_CONNECTED 5 /* usable */
-#define VORNAL_STATE_HUNG 7      /* a keep-alive reply is overdue; still usable */
+#define VORNAL_STATE_HUNG 7 /* a keep-alive reply is overdue; still usable */
 
 /* Error codes of vornal_connect (sysexits values). */
 #define VORNAL_ERR_UNAVAILABLE 69 /* daemon not running or refused */

@@ -24,9 +24,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (st != wire::DecodeStatus::ok) break;
     std::string again;
     switch (f.kind) {
-      case wire::Kind::request: again = wire::encode(f.request); break;
-      case wire::Kind::reply: again = wire::encode(f.reply); break;
-      case wire::Kind::notice: again = wire::encode(f.notice); break;
+      case wire::Kind::request:
+        again = wire::encode(f.request);
+        break;
+      case wire::Kind::reply:
+        again = wire::encode(f.reply);
+        break;
+      case wire::Kind::notice:
+        again = wire::encode(f.notice);
+        break;
     }
     wire::Frame back;
     if (wire::decode_body(std::string_view(again).substr(wire::kLengthSize),

@@ -26,7 +26,8 @@ bool can_connect(const std::string &path) {
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
-  bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
+  bool ok =
+      ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
   ::close(fd);
   return ok;
 }
