@@ -17,71 +17,16 @@
 #include <string>
 #include <vector>
 
+#include "common.h"
 #include "vornal.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::login;
+using bench::us_since;
 constexpr int kRounds = 2000;  // round trips per timed batch
 constexpr int kBatches = 5;    // best batch counts: the machine is shared
-
-double us_since(Clock::time_point start) {
-  return std::chrono::duration<double, std::micro>(Clock::now() - start)
-      .count();
-}
-
-// Reads or writes exactly n bytes; returns false on error or end.
-bool full_io(int fd, char *buf, size_t n, bool write_it) {
-  while (n > 0) {
-    ssize_t k = write_it ? ::write(fd, buf, n) : ::read(fd, buf, n);
-    if (k <= 0) return false;
-    buf += k;
-    n -= static_cast<size_t>(k);
-  }
-  return true;
-}
-
-// The echo side of the floor: 64 bytes in, 200 bytes out, until EOF.
-[[noreturn]] void echo_child(int fd) {
-  char in[64], out[200];
-  memset(out, 'r', sizeof out);
-  while (full_io(fd, in, sizeof in, false) &&
-         full_io(fd, out, sizeof out, true)) {
-  }
-  _exit(0);
-}
-
-struct Floor {
-  int fd = -1;
-  pid_t child = -1;
-};
-
-// Starts the echo process; call before the library starts any thread.
-Floor start_floor() {
-  int sv[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM, 0, sv) != 0) exit(1);
-  Floor f;
-  f.child = fork();
-  if (f.child == 0) {
-    close(sv[0]);
-    echo_child(sv[1]);
-  }
-  close(sv[1]);
-  f.fd = sv[0];
-  return f;
-}
-
-// Returns the mean microseconds of one raw 64/200-byte round trip.
-double time_floor(const Floor &f) {
-  char req[64], rep[200];
-  memset(req, 'q', sizeof req);
-  Clock::time_point start = Clock::now();
-  for (int i = 0; i < kRounds; ++i)
-    if (!full_io(f.fd, req, sizeof req, true) ||
-        !full_io(f.fd, rep, sizeof rep, false))
-      exit(1);
-  return us_since(start) / kRounds;
-}
 
 // Sends one request; returns its reply text (empty when none) and counts a
 // missing reply in *failures.
@@ -122,25 +67,6 @@ double time_fetch(size_t *nodes, int *failures) {
   return us_since(start);
 }
 
-// Connects and logs in as the effective user. Exits on failure.
-void login(const char *socket) {
-  int st = vornal_connect(socket);
-  if (st != VORNAL_STATE_CONNECTED) {
-    fprintf(stderr, "connect %s: %s\n", socket, vornal_conn_error(st));
-    exit(1);
-  }
-  passwd *pw = getpwuid(geteuid());
-  const char *user = pw ? pw->pw_name : "root";
-  vornal_message *m =
-      vornal_send_message(VORNAL_MSG_LOGIN, "", "", "", user, user);
-  char *status = m ? vornal_get_message_response_status(m) : nullptr;
-  bool ok = status && strcmp(status, "OK") == 0;
-  if (!ok) fprintf(stderr, "login as %s: %s\n", user, status ? status : "-");
-  free(status);
-  vornal_message_free(m);
-  if (!ok) exit(1);
-}
-
 // Returns the VmRSS line's value in kB, or -1.
 long rss_kb(const char *pid) {
   std::ifstream in(std::string("/proc/") + pid + "/status");
@@ -151,21 +77,20 @@ long rss_kb(const char *pid) {
 }
 
 int run_figures(const char *socket) {
-  Floor floor = start_floor();
+  bench::Floor floor = bench::start_floor();
   login(socket);
   int failures = 0;
   double best_floor = 1e18, best_get = 1e18, best_fetch = 1e18;
   size_t nodes = 0;
   for (int b = 0; b < kBatches; ++b) {
-    best_floor = std::min(best_floor, time_floor(floor));
+    best_floor = std::min(best_floor, bench::time_floor(floor, kRounds));
     best_get = std::min(best_get, time_get(&failures));
   }
   for (int b = 0; b < 3; ++b) {
-    best_floor = std::min(best_floor, time_floor(floor));
+    best_floor = std::min(best_floor, bench::time_floor(floor, kRounds));
     best_fetch = std::min(best_fetch, time_fetch(&nodes, &failures));
   }
-  close(floor.fd);
-  waitpid(floor.child, nullptr, 0);
+  bench::stop_floor(floor);
   vornal_disconnect();
   printf("raw ping-pong 64/200 bytes:  %8.2f us per round trip (floor)\n",
          best_floor);

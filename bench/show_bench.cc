@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common.h"
 #include "shell/state.h"
 #include "tree/listing.h"
 #include "tree/load.h"
@@ -33,27 +34,6 @@ struct read_request {
 double ms_since(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start)
       .count();
-}
-
-// Connects and logs in as the effective user; exits on failure.
-void login(const char *socket) {
-  int st = vornal_connect(socket);
-  if (st != VORNAL_STATE_CONNECTED) {
-    fprintf(stderr, "connect %s: %s\n", socket, vornal_conn_error(st));
-    exit(1);
-  }
-  passwd *pw = getpwuid(geteuid());
-  const char *user = pw ? pw->pw_name : "root";
-  vornal_message *m =
-      vornal_send_message(VORNAL_MSG_LOGIN, "", "", "", user, user);
-  char *status = m ? vornal_get_message_response_status(m) : nullptr;
-  bool ok = status && strcmp(status, "OK") == 0;
-  free(status);
-  vornal_message_free(m);
-  if (!ok) {
-    fprintf(stderr, "login as %s failed\n", user);
-    exit(1);
-  }
 }
 
 // Appends the value requests that showr of node sends, in its order.
@@ -109,7 +89,7 @@ int main(int argc, char **argv) {
     fprintf(stderr, "usage: %s --socket PATH [--branch PATH]\n", argv[0]);
     return 2;
   }
-  login(socket);
+  bench::login(socket);
   cli_opts.interactive = true;
   Clock::time_point start = Clock::now();
   build_tree();

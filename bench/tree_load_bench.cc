@@ -17,6 +17,7 @@
 #include <fstream>
 #include <string>
 
+#include "common.h"
 #include "shell/state.h"
 #include "tree/load.h"
 #include "tree/node.h"
@@ -24,55 +25,10 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::login;
+using bench::us_since;
 constexpr int kFloorRounds = 2000;
-
-double us_since(Clock::time_point start) {
-  return std::chrono::duration<double, std::micro>(Clock::now() - start)
-      .count();
-}
-
-// Reads or writes exactly n bytes; returns false on error or end.
-bool full_io(int fd, char *buf, size_t n, bool write_it) {
-  while (n > 0) {
-    ssize_t k = write_it ? ::write(fd, buf, n) : ::read(fd, buf, n);
-    if (k <= 0) return false;
-    buf += k;
-    n -= static_cast<size_t>(k);
-  }
-  return true;
-}
-
-// Forks the echo side of the floor (64 bytes in, 200 out, until EOF) and
-// returns the parent's socket; call before the library starts threads.
-int start_floor(pid_t *child) {
-  int sv[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM, 0, sv) != 0) exit(1);
-  *child = fork();
-  if (*child == 0) {
-    close(sv[0]);
-    char in[64], out[200];
-    memset(out, 'r', sizeof out);
-    while (full_io(sv[1], in, sizeof in, false) &&
-           full_io(sv[1], out, sizeof out, true)) {
-    }
-    _exit(0);
-  }
-  close(sv[1]);
-  return sv[0];
-}
-
-// Returns the mean microseconds of one raw 64/200-byte round trip.
-double time_floor(int fd) {
-  char req[64], rep[200];
-  memset(req, 'q', sizeof req);
-  Clock::time_point start = Clock::now();
-  for (int i = 0; i < kFloorRounds; ++i)
-    if (!full_io(fd, req, sizeof req, true) ||
-        !full_io(fd, rep, sizeof rep, false))
-      exit(1);
-  return us_since(start) / kFloorRounds;
-}
 
 // Sends one request and drops its reply.
 void ask(int type, const char *path) {
@@ -99,22 +55,6 @@ double time_bare_fetch() {
   }
   free(listing);
   return us_since(start);
-}
-
-// Connects and logs in as the effective user; exits on failure.
-void login(const char *socket) {
-  if (vornal_connect(socket) != VORNAL_STATE_CONNECTED) exit(1);
-  passwd *pw = getpwuid(geteuid());
-  vornal_message *m = vornal_send_message(VORNAL_MSG_LOGIN, "", "", "",
-                                          pw ? pw->pw_name : "root", "");
-  char *status = m ? vornal_get_message_response_status(m) : nullptr;
-  bool ok = status && strcmp(status, "OK") == 0;
-  free(status);
-  vornal_message_free(m);
-  if (!ok) {
-    fprintf(stderr, "tree_load_bench: login failed\n");
-    exit(1);
-  }
 }
 
 // Returns a /proc/self/status value in kB ("VmRSS", "VmHWM"), or -1.
@@ -175,15 +115,14 @@ int main(int argc, char **argv) {
     fprintf(stderr, "usage: %s --socket PATH [--rounds R]\n", argv[0]);
     return 2;
   }
-  pid_t child;
-  int floor_fd = start_floor(&child);
+  bench::Floor floor = bench::start_floor();
   login(socket);
   long rss_before = proc_kb("VmRSS");
   cli_opts.interactive = true;
   double best_floor = 1e18, best_load = 1e18, best_cpu = 1e18;
   double best_bare = 1e18, best_bare_cpu = 1e18;
   for (int r = 0; r < rounds; ++r) {
-    best_floor = std::min(best_floor, time_floor(floor_fd));
+    best_floor = std::min(best_floor, bench::time_floor(floor, kFloorRounds));
     double bare_cpu_start = cpu_us();
     best_bare = std::min(best_bare, time_bare_fetch());
     best_bare_cpu = std::min(best_bare_cpu, cpu_us() - bare_cpu_start);
@@ -202,8 +141,7 @@ int main(int argc, char **argv) {
   size_t tree_blocks = talloc_total_blocks(cli_state.root);
   long rss_loaded = proc_kb("VmRSS"), hwm = proc_kb("VmHWM");
   free_tree();
-  close(floor_fd);
-  waitpid(child, nullptr, 0);
+  bench::stop_floor(floor);
   vornal_disconnect();
   printf("raw ping-pong 64/200 bytes:   %8.2f us per round trip (floor)\n",
          best_floor);

@@ -1,0 +1,93 @@
+#include "common.h"
+
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "vornal.h"
+
+namespace bench {
+namespace {
+
+// Reads or writes exactly n bytes; returns false on error or end.
+bool full_io(int fd, char *buf, size_t n, bool write_it) {
+  while (n > 0) {
+    ssize_t k = write_it ? ::write(fd, buf, n) : ::read(fd, buf, n);
+    if (k <= 0) return false;
+    buf += k;
+    n -= static_cast<size_t>(k);
+  }
+  return true;
+}
+
+[[noreturn]] void echo_child(int fd) {
+  char in[64], out[200];
+  memset(out, 'r', sizeof out);
+  while (full_io(fd, in, sizeof in, false) &&
+         full_io(fd, out, sizeof out, true)) {
+  }
+  _exit(0);
+}
+
+}  // namespace
+
+double us_since(Clock::time_point start) {
+  return std::chrono::duration<double, std::micro>(Clock::now() - start)
+      .count();
+}
+
+Floor start_floor() {
+  int sv[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, sv) != 0) exit(1);
+  Floor f;
+  f.child = fork();
+  if (f.child == 0) {
+    close(sv[0]);
+    echo_child(sv[1]);
+  }
+  close(sv[1]);
+  f.fd = sv[0];
+  return f;
+}
+
+double time_floor(const Floor &f, int rounds) {
+  char req[64], rep[200];
+  memset(req, 'q', sizeof req);
+  Clock::time_point start = Clock::now();
+  for (int i = 0; i < rounds; ++i)
+    if (!full_io(f.fd, req, sizeof req, true) ||
+        !full_io(f.fd, rep, sizeof rep, false))
+      exit(1);
+  return us_since(start) / rounds;
+}
+
+void stop_floor(Floor &f) {
+  close(f.fd);
+  waitpid(f.child, nullptr, 0);
+  f = Floor{};
+}
+
+void login(const char *socket) {
+  int st = vornal_connect(socket);
+  if (st != VORNAL_STATE_CONNECTED) {
+    fprintf(stderr, "connect %s: %s\n", socket, vornal_conn_error(st));
+    exit(1);
+  }
+  passwd *pw = getpwuid(geteuid());
+  const char *user = pw ? pw->pw_name : "root";
+  vornal_message *m =
+      vornal_send_message(VORNAL_MSG_LOGIN, "", "", "", user, user);
+  char *status = m ? vornal_get_message_response_status(m) : nullptr;
+  bool ok = status && strcmp(status, "OK") == 0;
+  if (!ok) fprintf(stderr, "login as %s: %s\n", user, status ? status : "-");
+  free(status);
+  vornal_message_free(m);
+  if (!ok) exit(1);
+}
+
+}  // namespace bench
