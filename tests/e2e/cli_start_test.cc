@@ -68,19 +68,6 @@ RunResult run_cli(const std::vector<std::string> &args,
   return run(req);
 }
 
-// Returns a TCP port on 127.0.0.1 that nothing listens on right now.
-int free_port() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-  getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
 // Returns true once something accepts TCP connections on 127.0.0.1:port.
 bool wait_for_port(int port) {
   for (int i = 0; i < 500; ++i) {

@@ -171,21 +171,8 @@ TEST_F(VornalE2E, UnansweredRequestTimesOut) {
   EXPECT_EQ(login(true), "OK");
 }
 
-// Returns a TCP port on the loopback that was free a moment ago.
-int free_port() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-  getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
 TEST_F(VornalE2E, TcpServerTextReachesTheDaemon) {
-  std::string host = "127.0.0.1:" + std::to_string(free_port());
+  std::string host = "127.0.0.1:" + std::to_string(e2e::free_port());
   e2e::Daemon d({"--listen", host});
   ASSERT_EQ(vornal_connect(host.c_str()), VORNAL_STATE_CONNECTED);
   // No users file: every TCP login is refused, but the exchange works.

@@ -35,19 +35,6 @@ std::string read_file(const std::string &path) {
   return ss.str();
 }
 
-// Returns a TCP port that was free a moment ago.
-int free_port() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
-
 // Runs vornd with args to its end; returns its exit status and stderr.
 std::pair<int, std::string> run_vornd(const std::vector<std::string> &args,
                                       const std::string &log) {
@@ -201,7 +188,7 @@ TEST(VorndLogin, TcpPasswordsAndNoUsersFile) {
   crypt_data data{};
   std::ofstream(users) << "alice:" << crypt_r("wonder", "$5$saltsalt$", &data)
                        << "\n";
-  int port = free_port();
+  int port = e2e::free_port();
   {
     e2e::Daemon d(
         {"--listen", "127.0.0.1:" + std::to_string(port), "--users", users});
@@ -212,7 +199,7 @@ TEST(VorndLogin, TcpPasswordsAndNoUsersFile) {
     EXPECT_EQ(c.login("alice", false, "wonder"), "OK");
     EXPECT_EQ(c.call(15, {}, "/system", {}, "hostname").reply, "velmar");
   }
-  port = free_port();
+  port = e2e::free_port();
   e2e::Daemon d({"--listen", "127.0.0.1:" + std::to_string(port)});
   e2e::RawClient c(port);
   EXPECT_EQ(c.login("alice", false, "wonder"), "NO");

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -33,6 +34,18 @@ bool can_connect(const std::string &path) {
 }
 
 }  // namespace
+
+int free_port() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+  getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
 
 std::string bin_path(const std::string &program) {
   std::string path = std::string(VELMAR_BIN_DIR) + "/" + program;

@@ -13,6 +13,9 @@ namespace e2e {
 // program fails the running test.
 std::string bin_path(const std::string &program);
 
+// Returns a TCP port on 127.0.0.1 that was free a moment ago.
+int free_port();
+
 class Daemon {
  public:
   // Starts vornd with --socket <dir>/vornd.sock plus extra arguments and
