@@ -8,6 +8,7 @@
 #include "shell/state.h"
 #include "tree/node.h"
 #include "tree/path.h"
+#include "tree/sibling_index.h"
 #include "tree/strlist.h"
 #include "util/alloc.h"
 #include "util/text.h"
@@ -22,6 +23,7 @@ struct listing_walk {
   int depth;
   cli_node *node;
   cli_node *parent;
+  sibling_index *index;
 };
 
 // Returns true when ancestor lies strictly above node.
@@ -78,8 +80,9 @@ void apply_listing_line(listing_walk *walk, const char *line) {
   // daemon never sends one, so it is skipped.
   if (n > 0) {
     cli_node *parent = choose_parent(walk, n);
-    cli_node *node = find_or_create_child(parent, parts[n - 1], 0);
-    if (node) *walk = {walk->top, n, node, parent};
+    cli_node *node =
+        sibling_index_find_or_create(walk->index, parent, parts[n - 1]);
+    if (node) *walk = {walk->top, n, node, parent, walk->index};
   }
   for (int i = 0; i < n; i++) cli_free(parts[i]);
   cli_free(parts);
@@ -123,6 +126,13 @@ void for_each_line(char *text, Apply apply) {
   }
 }
 
+// Returns the number of lines of text: its line feeds plus one.
+size_t count_lines(const char *text) {
+  size_t n = 1;
+  for (const char *c = text; (c = strchr(c, '\n')); c++) n++;
+  return n;
+}
+
 // Sends a request of type about node's path. Returns the handle or null.
 vornal_message *ask_about(int type, const cli_node *node) {
   char *path = path_of_node(node);
@@ -164,9 +174,12 @@ void load_subtree(cli_node *node) {
     vornal_message_free(msg);
     return;
   }
-  listing_walk walk = {node, 0, node, node};
+  sibling_index index;
+  sibling_index_init(&index, node, count_lines(reply));
+  listing_walk walk = {node, 0, node, node, &index};
   for_each_line(reply,
                 [&](const char *line) { apply_listing_line(&walk, line); });
+  sibling_index_free(&index);
   free(reply);
   vornal_message_free(msg);
   load_subtree_attributes(node);

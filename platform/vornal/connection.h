@@ -57,7 +57,7 @@ class Connection {
   void lose(std::string_view why);
 
  private:
-  int read_once(Deadline deadline);
+  int read_once(Deadline deadline, bool wait);
   bool drain(uint32_t want, wire::Reply &out);
   bool handle(wire::Frame &f, uint32_t want, wire::Reply &out);
   void end_session();

@@ -185,7 +185,8 @@ int ms_left(Deadline deadline) {
 
 int send_all(int fd, std::string_view data, Deadline deadline) {
   while (!data.empty()) {
-    ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+    ssize_t n =
+        ::send(fd, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n >= 0) {
       data.remove_prefix(static_cast<size_t>(n));
       continue;
@@ -204,13 +205,23 @@ int wait_readable(int fd, Deadline deadline) {
   return ev > 0 ? 1 : ev;
 }
 
-long read_some(int fd, char *buf, size_t size) {
+long read_some(int fd, char *buf, size_t size, bool wait) {
   for (;;) {
-    ssize_t n = ::recv(fd, buf, size, 0);
+    ssize_t n = ::recv(fd, buf, size, wait ? 0 : MSG_DONTWAIT);
     if (n >= 0) return static_cast<long>(n);
     if (errno == EINTR) continue;
     return errno == EAGAIN || errno == EWOULDBLOCK ? -2 : -1;
   }
+}
+
+int make_blocking(int fd, int slice_ms) {
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+    return errno;
+  timeval tv{slice_ms / 1000, (slice_ms % 1000) * 1000};
+  if (setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0)
+    return errno;
+  return 0;
 }
 
 }  // namespace vornal

@@ -46,7 +46,7 @@ int open_transport(std::string_view server, Deadline deadline, Fd &fd);
 // Returns the milliseconds left until deadline, 0 when it has passed.
 int ms_left(Deadline deadline);
 
-// Writes all of data before deadline. Returns 0, or an errno value
+// Writes all of data before deadline, never blocking in the write itself. Returns 0, or an errno value
 // (ETIMEDOUT when the deadline passed).
 int send_all(int fd, std::string_view data, Deadline deadline);
 
@@ -54,8 +54,12 @@ int send_all(int fd, std::string_view data, Deadline deadline);
 // passed, -1 error.
 int wait_readable(int fd, Deadline deadline);
 
-// Reads what is available into buf. Returns the byte count, 0 at end of
-// stream, -1 on error, -2 when nothing is available yet.
-long read_some(int fd, char *buf, size_t size);
+// Reads into buf; with wait, blocks up to the socket's receive slice.
+// Returns the byte count, 0 at end of stream, -1 on error, -2 when nothing
+// is available yet (or the slice passed).
+long read_some(int fd, char *buf, size_t size, bool wait = false);
+// Makes fd blocking with a receive time-out of slice_ms. Writes stay
+// non-blocking per call. Returns 0 or an errno value.
+int make_blocking(int fd, int slice_ms);
 
 }  // namespace vornal
