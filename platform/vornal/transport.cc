@@ -216,8 +216,7 @@ long read_some(int fd, char *buf, size_t size, bool wait) {
 
 int make_blocking(int fd, int slice_ms) {
   int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
-    return errno;
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return errno;
   timeval tv{slice_ms / 1000, (slice_ms % 1000) * 1000};
   if (setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0)
     return errno;

@@ -46,8 +46,8 @@ int open_transport(std::string_view server, Deadline deadline, Fd &fd);
 // Returns the milliseconds left until deadline, 0 when it has passed.
 int ms_left(Deadline deadline);
 
-// Writes all of data before deadline, never blocking in the write itself. Returns 0, or an errno value
-// (ETIMEDOUT when the deadline passed).
+// Writes all of data before deadline, never blocking in the write itself.
+// Returns 0, or an errno value (ETIMEDOUT when the deadline passed).
 int send_all(int fd, std::string_view data, Deadline deadline);
 
 // Waits until fd is readable or deadline. Returns 1 readable, 0 deadline

@@ -3,8 +3,8 @@
 #include <fcntl.h>
 #include <malloc.h>
 #include <netdb.h>
-#include <poll.h>
 #include <signal.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -145,6 +145,12 @@ void Server::accept_on(int listener, bool local) {
     c->peer.address = std::string("tcp ") + host + ":" + serv;
   }
   log_event("connection from %s", c->peer.address.c_str());
+  if (!watch(fd, EPOLLIN, reinterpret_cast<uintptr_t>(c.get()),
+             EPOLL_CTL_ADD)) {
+    log_event("epoll_ctl: %s", strerror(errno));
+    ::close(fd);
+    return;
+  }
   conns_.push_back(std::move(c));
 }
 
@@ -161,7 +167,7 @@ void Server::flush(Conn &c) {
   while (!c.out.empty() && c.fd >= 0) {
     ssize_t n = ::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
     if (n < 0) {
       close_conn(c, "write failed");
       return;
@@ -170,6 +176,24 @@ void Server::flush(Conn &c) {
   }
   if (c.closing && c.out.empty() && c.fd >= 0)
     close_conn(c, "closed by daemon");
+  watch_out(c);
+}
+
+bool Server::watch(int fd, uint32_t events, uint64_t tag, int op) {
+  epoll_event e{};
+  e.events = events;
+  e.data.u64 = tag;
+  return ::epoll_ctl(epoll_fd_, op, fd, &e) == 0;
+}
+
+// Asks for writability only while replies wait to go out, so that an idle
+// connection never wakes the loop.
+void Server::watch_out(Conn &c) {
+  bool want = c.fd >= 0 && !c.out.empty();
+  if (want == c.watching_out || c.fd < 0) return;
+  uint32_t events = want ? EPOLLIN | EPOLLOUT : EPOLLIN;
+  if (watch(c.fd, events, reinterpret_cast<uintptr_t>(&c), EPOLL_CTL_MOD))
+    c.watching_out = want;
 }
 
 void Server::drop_session(Conn &c, const char *why) {
@@ -286,35 +310,51 @@ void Server::serve(Conn &c, const wire::Request &q) {
   send(c, wire::encode(r));
 }
 
+// Tags of the loop's descriptors: 0 the signal pipe, 1 to n the
+// listeners; any other tag is the address of a Conn.
+void Server::dispatch(uint64_t tag, uint32_t events) {
+  if (tag >= 1 && tag <= listeners_.size()) {
+    accept_on(listeners_[tag - 1], listener_local_[tag - 1]);
+    return;
+  }
+  Conn &c = *reinterpret_cast<Conn *>(static_cast<uintptr_t>(tag));
+  if (c.fd >= 0 && (events & EPOLLOUT)) flush(c);
+  if (c.fd >= 0 && (events & (EPOLLIN | EPOLLHUP | EPOLLERR))) read_from(c);
+}
+
 int Server::run() {
   install_signals();
+  epoll_fd_ = ::epoll_create1(EPOLL_CLOEXEC);
+  bool ok =
+      epoll_fd_ >= 0 && watch(g_signal_pipe[0], EPOLLIN, 0, EPOLL_CTL_ADD);
+  for (size_t i = 0; ok && i < listeners_.size(); ++i)
+    ok = watch(listeners_[i], EPOLLIN, i + 1, EPOLL_CTL_ADD);
+  if (!ok) {
+    log_event("epoll: %s", strerror(errno));
+    return 1;
+  }
   log_event("serving on %s", socket_path_.c_str());
-  std::vector<pollfd> fds;
+  epoll_event events[64];
   for (;;) {
+    // Closed connections are only dropped here, between batches, so that
+    // a later event of the same batch never points at a freed Conn.
     conns_.erase(std::remove_if(conns_.begin(), conns_.end(),
                                 [](const auto &c) { return c->fd < 0; }),
                  conns_.end());
-    fds.clear();
-    fds.push_back({g_signal_pipe[0], POLLIN, 0});
-    for (int l : listeners_) fds.push_back({l, POLLIN, 0});
-    for (const auto &c : conns_)
-      fds.push_back({c->fd, short(POLLIN | (c->out.empty() ? 0 : POLLOUT)), 0});
-    if (::poll(fds.data(), fds.size(), -1) < 0) {
+    int n = ::epoll_wait(epoll_fd_, events, 64, -1);
+    if (n < 0) {
       if (errno == EINTR) continue;
-      log_event("poll: %s", strerror(errno));
+      log_event("epoll_wait: %s", strerror(errno));
       return 1;
     }
-    if (fds[0].revents) break;
-    for (size_t i = 0; i < listeners_.size(); ++i)
-      if (fds[1 + i].revents & POLLIN)
-        accept_on(listeners_[i], listener_local_[i]);
-    size_t base = 1 + listeners_.size(), count = fds.size() - base;
-    for (size_t i = 0; i < count; ++i) {
-      Conn &c = *conns_[i];
-      short ev = fds[base + i].revents;
-      if (c.fd >= 0 && (ev & POLLOUT)) flush(c);
-      if (c.fd >= 0 && (ev & (POLLIN | POLLHUP | POLLERR))) read_from(c);
+    bool stop = false;
+    for (int i = 0; i < n; ++i) {
+      if (events[i].data.u64 == 0)
+        stop = true;
+      else
+        dispatch(events[i].data.u64, events[i].events);
     }
+    if (stop) break;
   }
   log_event("signal received, shutting down");
   shutdown();
@@ -328,6 +368,8 @@ void Server::shutdown() {
   listeners_.clear();
   if (!socket_path_.empty()) ::unlink(socket_path_.c_str());
   socket_path_.clear();
+  if (epoll_fd_ >= 0) ::close(epoll_fd_);
+  epoll_fd_ = -1;
 }
 
 }  // namespace vornd

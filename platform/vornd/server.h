@@ -1,7 +1,8 @@
-// The event loop: one thread polling the listening sockets and every
+// The event loop: one thread waiting on the listening sockets and every
 // connection, speaking the wire protocol and owning the one session.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,7 +34,8 @@ class Server {
     Peer peer;
     std::string hello;  // greeting bytes received so far
     bool greeted = false;
-    bool closing = false;  // close once out is flushed
+    bool closing = false;       // close once out is flushed
+    bool watching_out = false;  // registered for writability
     wire::FrameReader reader;
     std::string out;
     std::optional<Session> session;
@@ -47,6 +49,9 @@ class Server {
   void send(Conn &c, const std::string &bytes);
   void flush(Conn &c);
   void close_conn(Conn &c, const char *why);
+  bool watch(int fd, uint32_t events, uint64_t tag, int op);
+  void watch_out(Conn &c);
+  void dispatch(uint64_t tag, uint32_t events);
   void shutdown();
 
   Core &core_;
@@ -56,6 +61,7 @@ class Server {
   std::string socket_path_;
   std::vector<std::unique_ptr<Conn>> conns_;
   Conn *holder_ = nullptr;  // connection of the logged-in session
+  int epoll_fd_ = -1;
 };
 
 }  // namespace vornd
