@@ -153,11 +153,21 @@ DecodeStatus FrameReader::next(Frame &out) {
   Cursor c(rest);
   if (!c.u32(len)) return DecodeStatus::need_more;
   if (len > kMaxFrame) return DecodeStatus::bad;
-  if (rest.size() - kLengthSize < len) return DecodeStatus::need_more;
+  if (rest.size() - kLengthSize < len) {
+    // Room for the whole frame at once: growing by doubling could leave
+    // twice a large frame allocated.
+    buf_.reserve(pos_ + kLengthSize + len);
+    return DecodeStatus::need_more;
+  }
   DecodeStatus st = decode_body(rest.substr(kLengthSize, len), out);
   pos_ += kLengthSize + len;
-  // Drop consumed bytes once they dominate, so the buffer stays small.
-  if (pos_ > 4096 && pos_ * 2 > buf_.size()) {
+  if (pos_ == buf_.size() && buf_.capacity() > kKeptCapacity) {
+    // A large frame's room is given back once it is read, so that one big
+    // listing does not pin megabytes for the rest of a session.
+    std::string().swap(buf_);
+    pos_ = 0;
+  } else if (pos_ > 4096 && pos_ * 2 > buf_.size()) {
+    // Drop consumed bytes once they dominate, so the buffer stays small.
     buf_.erase(0, pos_);
     pos_ = 0;
   }

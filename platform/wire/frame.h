@@ -77,6 +77,7 @@ class FrameReader {
   size_t buffered() const { return buf_.size() - pos_; }
 
  private:
+  static constexpr size_t kKeptCapacity = 64 * 1024;
   std::string buf_;
   size_t pos_ = 0;
 };

@@ -1,0 +1,79 @@
+// The real shell's memory with a whole tree: starts `cli` on a pseudo
+// terminal against a running vornd, waits for the first prompt (the tree is
+// loaded by then) and reads the shell's peak resident size.
+//   shell_rss_bench --cli PATH --socket PATH
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "common.h"
+
+namespace {
+
+// Returns a /proc/<pid>/status value in kB ("VmHWM", "VmRSS"), or -1.
+long status_kb(pid_t pid, const char *key) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::string line, want = std::string(key) + ":";
+  while (std::getline(in, line))
+    if (line.rfind(want, 0) == 0) return atol(line.c_str() + want.size());
+  return -1;
+}
+
+// Reads the terminal until text appears; returns false at its end or after
+// limit_s seconds.
+bool wait_for(int fd, const char *text, int limit_s) {
+  std::string seen;
+  bench::Clock::time_point start = bench::Clock::now();
+  char buf[4096];
+  while (bench::us_since(start) < limit_s * 1e6) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) return false;
+    seen.append(buf, static_cast<size_t>(n));
+    if (seen.find(text) != std::string::npos) return true;
+    if (seen.size() > 8192) seen.erase(0, seen.size() - 64);
+  }
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  const char *cli = nullptr, *socket = nullptr;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (strcmp(argv[i], "--cli") == 0) cli = argv[i + 1];
+    if (strcmp(argv[i], "--socket") == 0) socket = argv[i + 1];
+  }
+  if (!cli || !socket) {
+    fprintf(stderr, "usage: %s --cli PATH --socket PATH\n", argv[0]);
+    return 2;
+  }
+  int fd = -1;
+  bench::Clock::time_point start = bench::Clock::now();
+  pid_t pid = forkpty(&fd, nullptr, nullptr, nullptr);
+  if (pid < 0) return 1;
+  if (pid == 0) {
+    execl(cli, cli, "-q", "-T", "-s", socket, static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  bool ready = wait_for(fd, "cli -> ", 600);
+  double took = bench::us_since(start);
+  long hwm = status_kb(pid, "VmHWM"), rss = status_kb(pid, "VmRSS");
+  if (write(fd, "exit!\r", 6) != 6 || !ready) kill(pid, SIGTERM);
+  waitpid(pid, nullptr, 0);
+  if (!ready) {
+    fprintf(stderr, "shell_rss_bench: no prompt from %s\n", cli);
+    return 1;
+  }
+  printf("start to first prompt:        %8.1f ms\n", took / 1000);
+  printf("shell peak RSS:               %8.1f MB (VmHWM; goal <= 60 MB)\n",
+         hwm / 1024.0);
+  printf("shell RSS at the prompt:      %8.1f MB\n", rss / 1024.0);
+  return 0;
+}
