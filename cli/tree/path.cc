@@ -1,5 +1,6 @@
 #include "tree/path.h"
 
+#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 #include <talloc.h>
@@ -46,23 +47,44 @@ void replace_text(char **slot, char *fresh) {
   *slot = fresh;
 }
 
+// Returns the length of name (null counts as empty) with every "/"
+// written "\/".
+size_t escaped_length(const char *name) {
+  size_t n = 0;
+  for (const char *c = name; c && *c; c++) n += *c == '/' ? 2 : 1;
+  return n;
+}
+
+// Writes name escaped as escaped_length counts it, without a terminator.
+void write_escaped(char *out, const char *name) {
+  for (const char *c = name; c && *c; c++) {
+    if (*c == '/') *out++ = '\\';
+    *out++ = *c;
+  }
+}
+
 }  // namespace
 
 char *path_of_node(const cli_node *node) {
   if (!node) return nullptr;
-  int count = 0;
-  cli_node **chain = node_ancestors(const_cast<cli_node *>(node), &count);
-  if (!chain) return nullptr;
-  char *text = cli_strdup(cli_opts.separator);
-  for (int i = 0; text && i < count; i++) {
-    char *escaped = escape_separators(chain[i]->name ? chain[i]->name : "");
-    int failed = !escaped ||
-                 (i > 0 && cli_extend(&text, cli_opts.separator) != 0) ||
-                 cli_extend(&text, escaped) != 0;
-    cli_free(escaped);
-    if (failed) replace_text(&text, nullptr);
+  // Measured first and filled from the end: one allocation per path, as
+  // the tree load asks for one path per node.
+  const char *sep = cli_opts.separator;
+  size_t sep_len = strlen(sep), len = 0;
+  for (const cli_node *up = node; up->parent; up = up->parent)
+    len += sep_len + escaped_length(up->name);
+  if (len == 0) return cli_strdup(sep);
+  if (len >= UINT_MAX) return nullptr;
+  char *text =
+      static_cast<char *>(__cli_malloc(static_cast<unsigned>(len + 1)));
+  if (!text) return nullptr;
+  char *end = text + len;
+  for (const cli_node *up = node; up->parent; up = up->parent) {
+    end -= escaped_length(up->name);
+    write_escaped(end, up->name);
+    end -= sep_len;
+    memcpy(end, sep, sep_len);
   }
-  talloc_free(chain);
   return text;
 }
 
