@@ -100,6 +100,9 @@ std::optional<wire::Reply> Connection::exchange(
     err = send_all(fd_.get(), frame, deadline);
   }
   if (err != 0) {
+    // A daemon that ended the session closes the socket after its notice;
+    // the unread notice, not the failed write, says what happened.
+    take_pending();
     lose(std::string("send failed: ") + strerror(err));
     return std::nullopt;
   }
@@ -134,7 +137,10 @@ bool Connection::send_noop() {
   int err = send_all(fd_.get(), wire::encode(wire::Request{id, 0, {}}),
                      now + kNoopWriteLimit);
   wlock.unlock();
-  if (err != 0) lose(std::string("keep-alive not sent: ") + strerror(err));
+  if (err != 0) {
+    poll_incoming();  // a notice read now keeps the state "ended"
+    lose(std::string("keep-alive not sent: ") + strerror(err));
+  }
   return err == 0;
 }
 
@@ -147,6 +153,12 @@ void Connection::poll_incoming() {
   if (t_in_exchange || !usable()) return;
   std::unique_lock<std::mutex> lock(exchange_mu_, std::try_to_lock);
   if (!lock.owns_lock()) return;  // the exchange in progress reads for us
+  take_pending();
+}
+
+// Reads and handles what has arrived, without waiting; the caller holds
+// exchange_mu_.
+void Connection::take_pending() {
   wire::Reply unused;
   for (;;) {
     drain(0, unused);

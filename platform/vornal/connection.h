@@ -58,6 +58,7 @@ class Connection {
 
  private:
   int read_once(Deadline deadline, bool wait);
+  void take_pending();
   bool drain(uint32_t want, wire::Reply &out);
   bool handle(wire::Frame &f, uint32_t want, wire::Reply &out);
   void end_session();

@@ -117,6 +117,17 @@ TEST_F(Liveness, SessionEndedNoticeGivesEnded) {
   EXPECT_FALSE(call(15, nullptr, "x", nullptr, nullptr, "OK").got);
 }
 
+// The notice came and the daemon closed, but nothing read it yet: the
+// next request fails to write, and the unread notice must still win.
+TEST_F(Liveness, NoticeUnreadWhenAWriteFailsStillGivesEnded) {
+  Server s;
+  ASSERT_EQ(vornal_connect(s.path().c_str()), VORNAL_STATE_CONNECTED);
+  s.send_notice(wire::kNoticeSessionEnded);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(call(15, nullptr, "x", nullptr, nullptr, "OK").got);
+  EXPECT_EQ(vornal_get_connection_state(), VORNAL_STATE_ENDED);
+}
+
 TEST_F(Liveness, RequestsAndNoopsShareTheConnection) {
   Server s;
   ASSERT_EQ(vornal_connect(s.path().c_str()), VORNAL_STATE_CONNECTED);
