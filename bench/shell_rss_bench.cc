@@ -72,8 +72,8 @@ int main(int argc, char **argv) {
     return 1;
   }
   printf("start to first prompt:        %8.1f ms\n", took / 1000);
-  printf("shell peak RSS:               %8.1f MB (VmHWM; goal <= 60 MB)\n",
+  printf("shell peak RSS:               %8.1f MiB (VmHWM; goal <= 60 MB)\n",
          hwm / 1024.0);
-  printf("shell RSS at the prompt:      %8.1f MB\n", rss / 1024.0);
+  printf("shell RSS at the prompt:      %8.1f MiB\n", rss / 1024.0);
   return 0;
 }

@@ -2,6 +2,7 @@
 // floor of a raw socket ping-pong between two processes measured in the
 // same run, and the memory the loaded tree takes.
 //   tree_load_bench --socket PATH [--rounds R]
+#include <malloc.h>
 #include <pwd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -65,6 +66,28 @@ long proc_kb(const char *key) {
     if (line.rfind(key, 0) == 0 && line[strlen(key)] == ':')
       return atol(line.c_str() + strlen(key) + 1);
   return -1;
+}
+
+// Returns the heap bytes in use (sbrk arena plus mapped blocks).
+size_t heap_in_use() {
+  struct mallinfo2 mi = mallinfo2();
+  return mi.uordblks + mi.hblkhd;
+}
+
+// Returns the heap bytes that one block of size bytes costs, measured over
+// many blocks: through talloc when tallocd, else through malloc.
+double block_cost(size_t size, bool tallocd) {
+  constexpr int kBlocks = 10000;
+  void *ctx = talloc_new(nullptr);
+  void *plain[kBlocks];
+  size_t before = heap_in_use();
+  for (int i = 0; i < kBlocks; i++)
+    plain[i] = tallocd ? talloc_size(ctx, size) : malloc(size);
+  double cost = double(heap_in_use() - before) / kBlocks;
+  if (!tallocd)
+    for (void *p : plain) free(p);
+  talloc_free(ctx);
+  return cost;
 }
 
 // Returns the number of nodes below the root.
@@ -137,10 +160,13 @@ int main(int argc, char **argv) {
     explain_empty_listing();
     return 1;
   }
+  size_t heap_with_tree = heap_in_use();
   size_t tree_bytes = talloc_total_size(cli_state.root);
   size_t tree_blocks = talloc_total_blocks(cli_state.root);
   long rss_loaded = proc_kb("VmRSS"), hwm = proc_kb("VmHWM");
   free_tree();
+  size_t tree_heap = heap_with_tree - heap_in_use();
+  double talloc24 = block_cost(24, true), malloc24 = block_cost(24, false);
   bench::stop_floor(floor);
   vornal_disconnect();
   printf("raw ping-pong 64/200 bytes:   %8.2f us per round trip (floor)\n",
@@ -153,12 +179,18 @@ int main(int argc, char **argv) {
          best_bare / 1000, best_load / best_bare);
   printf("CPU per request, load / bare: %8.2f / %.2f us\n",
          best_cpu / (nodes + 1), best_bare_cpu / (nodes + 1));
-  printf("peak RSS of the loader:       %8.1f MB (VmHWM; goal <= 60 MB)\n",
-         hwm / 1024.0);
-  printf("RSS before / with the tree:   %8.1f / %.1f MB\n", rss_before / 1024.0,
-         rss_loaded / 1024.0);
+  printf("peak RSS of this loader:      %8.1f MiB (VmHWM)\n", hwm / 1024.0);
+  printf("RSS before / with the tree:   %8.1f / %.1f MiB\n",
+         rss_before / 1024.0, rss_loaded / 1024.0);
   printf("tree: %zu talloc blocks, %zu payload bytes, %.0f RSS bytes/node\n",
          tree_blocks, tree_bytes,
          nodes ? (rss_loaded - rss_before) * 1024.0 / nodes : 0.0);
+  printf("tree heap: %.1f MiB, %.0f bytes/node; payload %.0f bytes/node\n",
+         tree_heap / 1048576.0, double(tree_heap) / nodes,
+         double(tree_bytes) / nodes);
+  printf(
+      "a 24-byte block costs %.0f heap bytes through talloc, %.0f through "
+      "malloc:\n  talloc's headers alone take %.1f MiB of the tree\n",
+      talloc24, malloc24, tree_blocks * (talloc24 - malloc24) / 1048576.0);
   return nodes > 0 ? 0 : 1;
 }
