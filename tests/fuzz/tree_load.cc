@@ -1,10 +1,12 @@
 // Feeds arbitrary listing and description replies to the tree loader
 // through the library stand-in, then checks that every link of the tree is
-// sound. Input: byte 0 picks the options, the rest is split at NUL bytes:
-// the first piece answers every listing, the others answer the description
-// requests in turn (a piece starting with 0x01 answers without reply text).
+// sound and that the tree has the shape a plain sibling scan gives. Input: byte
+// 0 picks the options, the rest is split at NUL bytes: the first piece answers
+// every listing, the others answer the description requests in turn (a piece
+// starting with 0x01 answers without reply text).
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <talloc.h>
 
 #include <cstdint>
@@ -17,6 +19,8 @@
 #include "tree/load.h"
 #include "tree/node.h"
 #include "tree/side_effect.h"
+#include "util/alloc.h"
+#include "util/text.h"
 #include "vornal.h"
 
 namespace {
@@ -58,6 +62,48 @@ void check_refs(const std::set<const cli_node *> &seen) {
   }
 }
 
+// Builds under a fresh root what the listing gives when every line is
+// looked up by scanning siblings, the plain way the loader's hash must
+// agree with. Returns the root; free it with talloc_free.
+cli_node *plain_listing_tree(const std::string &listing) {
+  cli_node *top = create_node(nullptr, nullptr, 0);
+  int depth = 0;
+  cli_node *node = top, *parent = top;
+  size_t at = 0;
+  while (at <= listing.size()) {
+    size_t end = listing.find('\n', at);
+    if (end == std::string::npos) end = listing.size();
+    std::string line = listing.substr(at, end - at);
+    at = end + 1;
+    char **parts = nullptr;
+    int n = split_path_line(line.c_str(), &parts);
+    if (n > 0) {
+      cli_node *up = n == depth + 1 ? node : parent;
+      for (int i = depth - n; n < depth && i > 0 && up != top && up->parent;
+           i--)
+        up = up->parent;
+      if (cli_node *found = find_or_create_child(up, parts[n - 1], 0)) {
+        depth = n;
+        node = found;
+        parent = up;
+      }
+    }
+    for (int i = 0; i < n; i++) cli_free(parts[i]);
+    cli_free(parts);
+  }
+  return top;
+}
+
+// Aborts unless both trees have the same names in the same shape.
+void same_shape(const cli_node *a, const cli_node *b) {
+  const cli_node *x = a->first_child, *y = b->first_child;
+  for (; x && y; x = x->next, y = y->next) {
+    if (strcmp(x->name, y->name) != 0) broken("name differs from a scan", x);
+    same_shape(x, y);
+  }
+  if (x || y) broken("children differ from a scan", x ? x : a);
+}
+
 // Returns the n-th node of a pre-order walk (wrapping), or the root.
 cli_node *pick(cli_node *root, unsigned n) {
   std::vector<cli_node *> all = {root};
@@ -92,6 +138,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         return fake_vornal::answer(p);
       });
   build_tree();
+  cli_node *plain = plain_listing_tree(pieces[0]);
+  same_shape(cli_state.root, plain);
+  talloc_free(plain);
   std::set<const cli_node *> seen;
   check_links(cli_state.root, &seen);
   check_refs(seen);
