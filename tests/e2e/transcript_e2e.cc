@@ -21,7 +21,7 @@ const std::string kDir =
 struct Case {
   std::string name, script, out, err;
   std::vector<std::string> args, env = {"CLI_USER=root"};
-  bool argv_given = false, has_err = false, has_status = false;
+  bool argv_given = false, has_out = false, has_err = false, has_status = false;
   bool script_file = false;
   uid_t uid = (uid_t)-1;
   int status = 0, line = 0;
@@ -52,7 +52,7 @@ void put(Case &c, const std::string &section, const std::string &text) {
   else if (section == "script file")
     c.script = text, c.script_file = true;
   else if (section == "output")
-    c.out = text;
+    c.out = text, c.has_out = true;
   else if (section == "stderr")
     c.err = text, c.has_err = true;
   else if (section == "status")
@@ -136,7 +136,7 @@ void run_case(const Case &c, const e2e::Daemon &d) {
     std::string err = fill(c.err, d);
     EXPECT_TRUE(r.err == err) << "stderr differs:\n" << diff(err, r.err);
   }
-  EXPECT_TRUE(c.has_status) << "no --- status section";
+  EXPECT_TRUE(c.has_out && c.has_status) << "output or status section missing";
   EXPECT_EQ(r.exit_code(), c.status) << r.err;
 }
 

@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <sstream>
@@ -171,9 +172,14 @@ TEST_F(Vornal, TraceShowsRequestsAndRepliesButNotNoops) {
   log << std::ifstream(path).rdbuf();
   unlink(path);
   EXPECT_GE(s.noops(), 2);
-  EXPECT_EQ(log.str(),
-            "vornal: send #1 type 11 (NULL, \"\", \"say \\\"hi\\\"\", NULL, "
-            "NULL)\nvornal: recv #1 reply \"\" status NULL\n");
+  // The no-ops go out beside the request, so its number is not fixed.
+  std::string text = log.str();
+  EXPECT_NE(
+      text.find(" type 11 (NULL, \"\", \"say \\\"hi\\\"\", NULL, NULL)\n"),
+      std::string::npos)
+      << text;
+  EXPECT_NE(text.find(" reply \"\" status NULL\n"), std::string::npos) << text;
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
 }
 
 TEST_F(Vornal, ConnectFailuresHaveTheirCodes) {

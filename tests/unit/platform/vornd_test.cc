@@ -13,7 +13,6 @@
 #include "vornd/handlers.h"
 #include "vornd/options.h"
 #include "vornd/store.h"
-#include "vornd/synthetic.h"
 #include "vornd/tree.h"
 #include "vornd_test_model.h"
 
@@ -262,12 +261,6 @@ TEST_F(Vornd, ModelErrorsNameFileAndLine) {
     EXPECT_FALSE(vornd::load_model(c[0], "m.json", error));
     EXPECT_EQ(error.substr(0, strlen(c[1])), c[1]) << c[0];
   }
-  std::string error;
-  auto m = vornd::load_model(vornd::synthetic_model_text(10000), "s", error);
-  ASSERT_TRUE(m) << error;
-  Tree big(**m);
-  EXPECT_NEAR(double(Tree::count(big.root())), 10000, 100);
-  EXPECT_EQ(vornd::synthetic_model_text(500), vornd::synthetic_model_text(500));
 }
 
 TEST_F(Vornd, StoreRoundTripsValuesEntriesAndOddTexts) {
