@@ -1,7 +1,7 @@
 // The shell's tree loader against the real daemon through the real library:
 // the loaded tree must match, node for node, what the daemon itself lists
 // and describes; side-effect refreshes must follow the daemon's real side
-// effects.
+// effects (those of set also show in the terminal tests).
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <stdlib.h>
@@ -249,22 +249,6 @@ TEST_F(TreeE2E, DemoTreeMatchesTheDaemonNodeForNode) {
     EXPECT_NE(letters.find(op), std::string::npos) << op;
   EXPECT_NE(node_from_path("/param/side-effect"), nullptr);
   EXPECT_EQ(vornal_get_connection_state(), VORNAL_STATE_CONNECTED);
-}
-
-TEST_F(TreeE2E, SetSideEffectAddsTheRevealedBranch) {
-  build_tree();
-  ASSERT_EQ(node_from_path("/status/vpn"), nullptr);
-  ASSERT_EQ(
-      ask(VORNAL_MSG_SET, nullptr, "/services/vpn", nullptr, "enabled", "true")
-          .second,
-      "OK");
-  parsed_command *pc = command("/services/vpn", {"enabled"});
-  check_side_effects(pc, 1);
-  talloc_free(pc);
-  cli_node *vpn = node_from_path("/status/vpn");
-  ASSERT_NE(vpn, nullptr);
-  EXPECT_NE(vpn->first_child, nullptr);
-  expect_matches_daemon({"status"});
 }
 
 TEST_F(TreeE2E, CreateAndDeleteSideEffectsFollowTheMirroredList) {
