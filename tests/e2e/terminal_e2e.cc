@@ -113,6 +113,30 @@ TEST(Terminal, PromptFollowsCdAndWordsComeFromTheCurrentNode) {
   EXPECT_TRUE(t.ends_with_code(0)) << t.screen();
 }
 
+TEST(Terminal, CommitRevertAndCdWithoutWithAndWithTooManyArguments) {
+  e2e::Daemon d;
+  Session t(d);
+  const std::string word2 =
+      "Parse error: Word 2 (now) is not what was expected. (Expecting "
+      "option).\n";
+  EXPECT_EQ(t.type("cd /system /network", "cli -> "),
+            "Parse error: Word 3 (/network) is not what was expected. (Got "
+            "path, expecting nothing).\n");
+  EXPECT_EQ(t.type("commit", "cli -> "), "No changes to commit.\n");
+  EXPECT_EQ(t.type("revert", "cli -> "), "Nothing to revert.\n");
+  t.change_hostname();
+  EXPECT_EQ(t.type("commit now", "system -> "), word2);
+  EXPECT_EQ(t.type("revert now", "system -> "), word2);
+  EXPECT_EQ(t.type("commit", "system -> "), "Changes committed.\n");
+  EXPECT_EQ(count(d.log(), "commit by root"), 1) << d.log();
+  EXPECT_EQ(t.type("set hostname=other", "system -> "), "Set hostname: OK\n");
+  EXPECT_EQ(t.type("revert", "system -> "), "");
+  EXPECT_EQ(t.type("get hostname", "system -> "), "Get hostname: gw\n");
+  EXPECT_EQ(t.type("exit now", "system -> "), word2);
+  t.pty.send("exit\r");
+  EXPECT_TRUE(t.ends_with_code(0)) << t.screen();
+}
+
 TEST(Terminal, SideEffectOfASetShowsInTheNextListing) {
   e2e::Daemon d;
   Session t(d);
