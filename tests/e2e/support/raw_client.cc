@@ -1,8 +1,6 @@
 #include "support/raw_client.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -22,19 +20,6 @@ RawClient::RawClient(const std::string &unix_path, bool greet_now) {
     return;
   }
   if (greet_now) greet();
-}
-
-RawClient::RawClient(int tcp_port) {
-  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(tcp_port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-    ADD_FAILURE() << "connect port " << tcp_port << ": " << strerror(errno);
-    return;
-  }
-  greet();
 }
 
 RawClient::~RawClient() {
@@ -116,9 +101,8 @@ std::string RawClient::status(uint16_t type, wire::Text a1, wire::Text a2,
   return call(type, a1, a2, a3, a4, a5).status.value_or("<none>");
 }
 
-std::string RawClient::login(const std::string &user, bool force,
-                             const std::string &password) {
-  return status(20, force ? "-force" : "", "", "", user, password);
+std::string RawClient::login(const std::string &user, bool force) {
+  return status(20, force ? "-force" : "", "", "", user, "");
 }
 
 }  // namespace e2e

@@ -11,10 +11,9 @@ namespace e2e {
 
 class RawClient {
  public:
-  // Connects to a Unix socket path, or to 127.0.0.1:port when port > 0,
-  // and exchanges greetings unless greet is false. Failures fail the test.
+  // Connects to a Unix socket path and exchanges greetings unless greet is
+  // false. Failures fail the test.
   explicit RawClient(const std::string &unix_path, bool greet = true);
-  explicit RawClient(int tcp_port);
   ~RawClient();
   RawClient(const RawClient &) = delete;
   RawClient &operator=(const RawClient &) = delete;
@@ -27,9 +26,8 @@ class RawClient {
   std::string status(uint16_t type, wire::Text a1 = {}, wire::Text a2 = {},
                      wire::Text a3 = {}, wire::Text a4 = {},
                      wire::Text a5 = {});
-  // Logs in as user over the Unix socket (password unused); returns status.
-  std::string login(const std::string &user, bool force = false,
-                    const std::string &password = "");
+  // Logs in as user over the Unix socket; returns the status.
+  std::string login(const std::string &user, bool force = false);
   // Writes raw bytes.
   void send_raw(const std::string &bytes);
   // Returns the next frame, or nullopt on close, garbage or time-out.

@@ -1,10 +1,18 @@
-// Loading the tree through the library stand-in: listing and description
-// parsing and the exact requests sent.
+// Loading the tree through the library stand-in (listing and description
+// parsing, the exact requests), side-effect refreshes, and the listing's
+// value lookups.
+#include <stdlib.h>
+
 #include <string>
 #include <vector>
 
+#include "commands/get_value.h"
+#include "lang/parser.h"
+#include "tree/listing.h"
 #include "tree/load.h"
 #include "tree/path.h"
+#include "tree/side_effect.h"
+#include "tree/strlist.h"
 #include "tree_test_util.h"
 #include "vornal.h"
 
@@ -15,7 +23,7 @@ using fake_vornal::no_handle;
 using fake_vornal::status_only;
 using strings = std::vector<std::string>;
 
-class LoadTest : public TreeTest {
+class Load : public TreeTest {
  protected:
   // Every description is answered "ops g" unless a test says otherwise.
   void SetUp() override {
@@ -24,9 +32,6 @@ class LoadTest : public TreeTest {
   }
   void list(const char *path, const char *reply) {
     fake_vornal::on(VORNAL_MSG_LIST, path, answer(reply));
-  }
-  void describe(const char *path, const char *reply) {
-    fake_vornal::on(VORNAL_MSG_DESCRIBE, path, answer(reply));
   }
   // Returns the paths of the description requests, in order.
   strings described() {
@@ -47,85 +52,71 @@ std::string shape(const cli_node *node) {
   return out;
 }
 
-TEST_F(LoadTest, BuildTreeListsOnceThenDescribesDepthFirst) {
+// Returns a request text for type with path and name in their places.
+std::string req(int type, const char *path, const char *name = nullptr) {
+  std::string n = name ? "\"" + std::string(name) + "\"" : "NULL";
+  return std::to_string(type) + "(NULL,\"" + path + "\",NULL," + n + ",NULL)";
+}
+
+TEST_F(Load, BuildTreeListsOnceThenDescribesDepthFirst) {
   list("/", "net\nnet/eth0\nnet/eth0/mtu\nnet/eth1\nsystem");
   add({"stale"});
   EXPECT_EQ(build_tree(), 0);
   EXPECT_EQ(cli_state.cwd, cli_state.root);
   EXPECT_EQ(cli_state.root->name, nullptr);
   EXPECT_EQ(talloc_parent(cli_state.root), nullptr);
-  EXPECT_STREQ(talloc_get_name(cli_state.root), "struct cli_node");
   EXPECT_EQ(shape(cli_state.root), "net(eth0(mtu) eth1) system");
   strings sent = fake_vornal::request_texts();
   ASSERT_EQ(sent.size(), 6u);
-  EXPECT_EQ(sent[0], "17(NULL,\"/\",NULL,NULL,NULL)");
-  EXPECT_EQ(sent[3], "18(NULL,\"/net/eth0/mtu\",NULL,NULL,NULL)");
+  EXPECT_EQ(sent[0], req(17, "/"));
+  EXPECT_EQ(sent[3], req(18, "/net/eth0/mtu"));
   EXPECT_EQ(described(), (strings{"/net", "/net/eth0", "/net/eth0/mtu",
                                   "/net/eth1", "/system"}));
   EXPECT_EQ(cli_state.root->flags, 0u);  // the root is never described
   EXPECT_EQ(cli_state.root->first_child->flags, 0x10u);
 }
 
-TEST_F(LoadTest, ListingWithoutReplyOrHandleLeavesNoChildren) {
-  add({"old", "kid"});
-  fake_vornal::on(VORNAL_MSG_LIST, "/", status_only("OK"));
-  load_subtree(cli_state.root);
-  EXPECT_EQ(cli_state.root->first_child, nullptr);
-  EXPECT_EQ(cli_state.root->last_child, nullptr);
-  EXPECT_EQ(fake_vornal::request_texts().size(), 1u);
-  add({"old"});
-  fake_vornal::reset();
-  fake_vornal::on(VORNAL_MSG_LIST, std::nullopt, no_handle());
-  load_subtree(cli_state.root);
-  EXPECT_EQ(cli_state.root->first_child, nullptr);
-  EXPECT_EQ(fake_vornal::request_texts().size(), 1u);
+TEST_F(Load, ListingShapes) {
+  const char *cases[][3] = {
+      // A jump of two or more levels keeps the previous parent; a shorter
+      // line climbs from the previous parent.
+      {"a\na/b/c\na/b/c/d\na/x/y/z\nm\nm/n\nm/n/o\np", "a c(d z) m(n(o)) p",
+       "/a /c /c/d /c/z /m /m/n /m/n/o /p"},
+      // Repeated names in another case are reused.
+      {"Net\nNet/a\nNET\nnet/B\nnet/b/C\nnEt/A", "Net(a B(C))",
+       "/Net /Net/a /Net/B /Net/B/C"},
+      // Escaped and encoded slashes stay inside names.
+      {"a\\/b\na\\/b/kid\nc%2Fd\ne%2Bf+g\nback\\\\slash",
+       "a/b(kid) c/d e+f g back\\slash",
+       "/a\\/b /a\\/b/kid /c\\/d /e+f g /back\\slash"},
+      {"\na\n\na/b\n", "a(b)", "/a /a/b"},  // empty lines are skipped
+  };
+  for (const auto &c : cases) {
+    fake_vornal::reset();
+    fake_vornal::on(VORNAL_MSG_DESCRIBE, std::nullopt, answer("ops g"));
+    list("/", c[0]);
+    build_tree();
+    EXPECT_EQ(shape(cli_state.root), c[1]) << c[0];
+    std::string paths;
+    for (const std::string &p : described())
+      paths += (paths.empty() ? "" : " ") + p;
+    EXPECT_EQ(paths, c[2]) << c[0];
+  }
+  // Short lines never climb above the requested node.
+  cli_node *top = add({"top"});
+  list("/top", "q/r/s\nt");
+  load_subtree(top);
+  EXPECT_EQ(shape(top), "s t");
 }
 
-TEST_F(LoadTest, DepthJumpsAndReturns) {
-  // A jump of two or more levels keeps the previous parent; a shorter
-  // line climbs from the previous parent.
-  list("/", "a\na/b/c\na/b/c/d\na/x/y/z\nm\nm/n\nm/n/o\np");
-  build_tree();
-  EXPECT_EQ(shape(cli_state.root), "a c(d z) m(n(o)) p");
-}
-
-TEST_F(LoadTest, ShortLinesNeverClimbAboveTheRequestedNode) {
-  add({"top"});
-  list("/top", "q/r/s\nt");  // depth 3 first, then depth 1
-  load_subtree(cli_state.root->first_child);
-  EXPECT_EQ(shape(cli_state.root), "top(s t)");
-}
-
-TEST_F(LoadTest, RepeatedNamesInAnotherCaseAreReused) {
-  list("/", "Net\nNet/a\nNET\nnet/B\nnet/b/C\nnEt/A");
-  build_tree();
-  EXPECT_EQ(shape(cli_state.root), "Net(a B(C))");
-  EXPECT_EQ(described(), (strings{"/Net", "/Net/a", "/Net/B", "/Net/B/C"}));
-}
-
-TEST_F(LoadTest, EscapedAndEncodedSlashesStayInsideNames) {
-  list("/", "a\\/b\na\\/b/kid\nc%2Fd\ne%2Bf+g\nback\\\\slash");
-  build_tree();
-  EXPECT_EQ(shape(cli_state.root), "a/b(kid) c/d e+f g back\\slash");
-  EXPECT_EQ(described(), (strings{"/a\\/b", "/a\\/b/kid", "/c\\/d", "/e+f g",
-                                  "/back\\slash"}));
-}
-
-TEST_F(LoadTest, EmptyLinesAreSkipped) {
-  list("/", "\na\n\na/b\n");
-  build_tree();
-  EXPECT_EQ(shape(cli_state.root), "a(b)");
-  EXPECT_EQ(described().size(), 2u);
-}
-
-TEST_F(LoadTest, ReloadReplacesDescendantsAndMovesTheCwd) {
+TEST_F(Load, ReloadReplacesDescendantsAndMovesTheCwd) {
   list("/", "net\nnet/eth0\nnet/eth0/mtu\nsys");
   build_tree();
   cli_node *net = cli_state.root->first_child;
   cli_state.cwd = net->first_child->first_child;  // /net/eth0/mtu
   cli_state.root->last_child->matches = net->first_child;
   fake_vornal::reset();
-  fake_vornal::on(VORNAL_MSG_LIST, "/net", answer("eth1\neth1/mtu"));
+  list("/net", "eth1\neth1/mtu");
   fake_vornal::on(VORNAL_MSG_DESCRIBE, std::nullopt, answer("ops gs"));
   load_subtree(net);
   EXPECT_EQ(shape(cli_state.root), "net(eth1(mtu)) sys");
@@ -133,46 +124,51 @@ TEST_F(LoadTest, ReloadReplacesDescendantsAndMovesTheCwd) {
   EXPECT_EQ(cli_state.root->last_child->matches, nullptr);
   EXPECT_EQ(net->first_child->flags, 0x30u);
   EXPECT_EQ(net->flags, 0x10u);  // not described again
-  EXPECT_EQ(fake_vornal::request_texts(VORNAL_MSG_DESCRIBE).size(), 2u);
+  // A listing without reply or handle leaves no children.
+  for (fake_vornal::reply r : {status_only("OK"), no_handle()}) {
+    fake_vornal::reset();
+    fake_vornal::on(VORNAL_MSG_LIST, std::nullopt, r);
+    load_subtree(net);
+    EXPECT_EQ(net->first_child, nullptr);
+    EXPECT_EQ(net->last_child, nullptr);
+    EXPECT_EQ(fake_vornal::request_texts().size(), 1u);
+  }
 }
 
-TEST_F(LoadTest, DescriptionLines) {
+TEST_F(Load, DescriptionLines) {
   list("/", "p\nq\ntz");
-  describe("/p", "len 4\nops gs\nflags.1 hide\nops adhlgsrm\nnonsense");
-  describe("/q", "matches /tz\nchoices\nmatches\nmatches /none\nlen");
-  describe("/tz", "choices UTC\nchoices Europe/Oslo\nchoices two words");
+  fake_vornal::on(
+      VORNAL_MSG_DESCRIBE, "/p",
+      answer("len 4\nops gs\nflags.1 hide\nops adhlgsrm\nnonsense"));
+  fake_vornal::on(VORNAL_MSG_DESCRIBE, "/q",
+                  answer("matches /tz\nchoices\nmatches\nmatches /none\nlen"));
+  fake_vornal::on(
+      VORNAL_MSG_DESCRIBE, "/tz",
+      answer("choices UTC\nchoices Europe/Oslo\nchoices two words"));
   build_tree();
   cli_node *p = cli_state.root->first_child, *q = p->next, *tz = q->next;
   EXPECT_EQ(p->flags, 0xFFu);
   EXPECT_STREQ(p->ops, "adhlgsrm");
   EXPECT_EQ(talloc_parent(p->ops), p);
   EXPECT_EQ(p->hidden, 1);
-  EXPECT_EQ(p->choices, nullptr);
   EXPECT_EQ(q->matches, tz);  // an unresolvable later line changes nothing
   EXPECT_EQ(q->flags, 0u);
-  EXPECT_EQ(q->ops, nullptr);
   EXPECT_EQ(q->choices, nullptr);
   EXPECT_EQ(q->hidden, 0);
-  ASSERT_NE(tz->choices, nullptr);
-  EXPECT_STREQ(tz->choices[0], "UTC");
+  ASSERT_EQ(strlist_count(tz->choices), 3);
   EXPECT_STREQ(tz->choices[1], "Europe/Oslo");
   EXPECT_STREQ(tz->choices[2], "two words");
-  EXPECT_EQ(tz->choices[3], nullptr);
   EXPECT_EQ(talloc_parent(tz->choices), tz);
+  const struct {
+    const char *letters;
+    uint32_t bits;
+  } ops[] = {{"gs", 0x30}, {"x", 0}, {"g g  s s", 0x30}, {"ma", 0x81},
+             {"D", 0},     {"", 0},  {nullptr, 0}};
+  for (const auto &o : ops)
+    EXPECT_EQ(parse_ops_letters(o.letters), o.bits) << o.letters;
 }
 
-TEST_F(LoadTest, ParseOpsLetters) {
-  EXPECT_EQ(parse_ops_letters("adhlgsrm"), 0xFFu);
-  EXPECT_EQ(parse_ops_letters("gs"), 0x30u);
-  EXPECT_EQ(parse_ops_letters("x"), 0u);
-  EXPECT_EQ(parse_ops_letters("g g  s s"), 0x30u);
-  EXPECT_EQ(parse_ops_letters("ma"), 0x81u);
-  EXPECT_EQ(parse_ops_letters("D"), 0u);
-  EXPECT_EQ(parse_ops_letters(""), 0u);
-  EXPECT_EQ(parse_ops_letters(nullptr), 0u);
-}
-
-TEST_F(LoadTest, DescriptionWithoutReply) {
+TEST_F(Load, DescriptionWithoutReply) {
   cli_node *n = add({"n"});
   fake_vornal::reset();
   fake_vornal::on(VORNAL_MSG_DESCRIBE, "/n", status_only("OK"));
@@ -184,12 +180,119 @@ TEST_F(LoadTest, DescriptionWithoutReply) {
   EXPECT_EQ(printed([&] { load_node_attributes(n); }),
             "ERR No reply received.\n");
   EXPECT_EQ(cli_state.status, -12);
-  fake_vornal::reset();  // the earlier rule would still fit
+  fake_vornal::reset();
   fake_vornal::on(VORNAL_MSG_DESCRIBE, "/n", no_handle());
   cli_state.status = 0;
   EXPECT_EQ(printed([&] { load_node_attributes(n); }), "");
   EXPECT_EQ(cli_state.status, 0);
-  EXPECT_EQ(n->flags, 0u);
+}
+
+TEST_F(Load, ShowAsksOncePerReadableNodeAndHidesHiddenOnes) {
+  cli_node *net = add({"net"});
+  add({"net", "eth0", "mtu"})->flags = NODE_OP_GET;
+  add({"net", "eth0", "shadow"})->hidden = 1;
+  add({"net", "eth0", "shadow", "inner"})->flags = NODE_OP_GET;
+  add({"net", "eth1", "speed"})->flags = NODE_OP_GET;
+  add({"net", "eth1", "lost"})->flags = NODE_OP_GET;
+  fake_vornal::on(VORNAL_MSG_GET, "/net/eth0", "mtu", answer("1500"));
+  fake_vornal::on(VORNAL_MSG_GET, "/net/eth1", "speed",
+                  status_only("ERR No such file or directory"));
+  fake_vornal::on(VORNAL_MSG_GET, "/net/eth1", "lost", no_handle());
+  EXPECT_EQ(printed([&] { print_tree(net, 1, 1); }),
+            "net\n  eth0\n    mtu=1500\n  eth1\n"
+            "    speed=ERR No such file or directory\n    lost\n");
+  EXPECT_EQ(fake_vornal::request_texts(),
+            (strings{req(15, "/net/eth0", "mtu"), req(15, "/net/eth1", "speed"),
+                     req(15, "/net/eth1", "lost")}));
+  // A hidden node itself: no line of its own, its children at depth 1.
+  fake_vornal::clear_requests();
+  EXPECT_EQ(printed([&] {
+              print_tree(add({"net", "eth0", "shadow"}), 0, 1);
+            }),
+            "  inner\n");
+  EXPECT_TRUE(fake_vornal::requests().empty());
+  char *v = get_value("/net/eth0", "mtu");
+  EXPECT_STREQ(v, "1500");
+  free(v);
+  EXPECT_EQ(get_value("/net/eth1", "lost"), nullptr);
+}
+
+const char entry[] = "/param/side-effect/net/eth0";
+
+class SideEffect : public Load {
+ protected:
+  void SetUp() override {
+    Load::SetUp();
+    add({"param", "side-effect", "net", "eth0"});
+    add({"net", "eth0", "mtu"});
+    add({"net", "routes", "old"});
+  }
+  // Runs check_side_effects on a command for path with the given pair names
+  // and returns what it printed.
+  std::string check(const char *path, std::initializer_list<const char *> names,
+                    int per_value) {
+    parsed_command *pc = talloc_zero(nullptr, struct parsed_command);
+    pc->path = talloc_strdup(pc, path);
+    parsed_command_value_pair **tail = &pc->values;
+    for (const char *name : names) {
+      *tail = talloc_zero(pc, struct parsed_command_value_pair);
+      (*tail)->name = talloc_strdup(pc, name);
+      tail = &(*tail)->next;
+    }
+    std::string out = printed([&] { check_side_effects(pc, per_value); });
+    talloc_free(pc);
+    return out;
+  }
+  void value(const char *name, fake_vornal::reply r) {
+    fake_vornal::on(VORNAL_MSG_GET, entry, name, r);
+  }
+};
+
+TEST_F(SideEffect, OneValueRequestPerPairInOrder) {
+  value("mtu", answer(".net.routes"));
+  value("speed", answer(".net.eth0"));
+  list("/net/routes", "r1\nr2");
+  list("/net/eth0", "mtu\nspeed");
+  EXPECT_EQ(check("/net/eth0", {"mtu", "speed"}, 1), "");
+  EXPECT_EQ(fake_vornal::request_texts(),
+            (strings{req(15, entry, "mtu"), req(17, "/net/routes"),
+                     req(18, "/net/routes/r1"), req(18, "/net/routes/r2"),
+                     req(15, entry, "speed"), req(17, "/net/eth0"),
+                     req(18, "/net/eth0/mtu"), req(18, "/net/eth0/speed")}));
+  EXPECT_EQ(child_names(add({"net", "routes"})), "r1,r2");
+}
+
+TEST_F(SideEffect, SkipsUnknownPathsAndMissingValues) {
+  value("mtu", answer(".net.gone"));
+  EXPECT_EQ(check("/net/eth0", {"mtu"}, 1),
+            "Hmm. Side effect path .net.gone doesn't seem to exist.\n");
+  // No local entry: the daemon is not even asked.
+  fake_vornal::clear_requests();
+  EXPECT_EQ(check("/net/routes", {"mtu"}, 1), "");
+  EXPECT_TRUE(fake_vornal::requests().empty());
+  value("speed", status_only("ERR No such file or directory"));
+  value("lost", no_handle());
+  EXPECT_EQ(check("/net/eth0", {"speed", "lost"}, 1), "");
+  EXPECT_EQ(fake_vornal::request_texts(),
+            (strings{req(15, entry, "speed"), req(15, entry, "lost")}));
+  EXPECT_EQ(child_names(add({"net", "routes"})), "old");
+}
+
+TEST_F(SideEffect, RelativeValuesAndNodeChanges) {
+  cli_state.cwd = add({"net"});
+  value("mtu", answer("routes"));  // resolved from the current node
+  list("/net/routes", "fresh");
+  refresh_side_effect(entry, "mtu");
+  EXPECT_EQ(child_names(add({"net", "routes"})), "fresh");
+  // A create, delete or rename of /net/eth0/vlan reads the entry of
+  // /net/eth0 itself, with an empty parameter name.
+  fake_vornal::reset();
+  value("", answer(".net.routes"));
+  fake_vornal::on(VORNAL_MSG_LIST, "/net/routes", status_only("OK"));
+  EXPECT_EQ(check("/net/eth0/vlan", {"ignored"}, 0), "");
+  EXPECT_EQ(fake_vornal::request_texts(),
+            (strings{req(15, entry, ""), req(17, "/net/routes")}));
+  EXPECT_EQ(child_names(add({"net", "routes"})), "");
 }
 
 }  // namespace

@@ -80,9 +80,7 @@ void set_connect_result(int code);
 // What the shell last asked of the connection functions.
 int connect_calls();
 std::string last_server();
-int disconnect_calls();
 int keep_alive_seconds();
-int keep_alive_flags();
 bool debugging();
 
 }  // namespace fake_vornal

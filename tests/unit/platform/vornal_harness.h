@@ -1,15 +1,21 @@
-// A scriptable daemon stand-in for the library tests: it speaks the wire on
-// a Unix socket in a private temporary folder, from its own thread, and can
-// be told to go silent, close, send a notice or greet with another version.
+// For the library tests: a scriptable daemon stand-in that speaks the wire
+// on a Unix socket in a private temporary folder, from its own thread, and
+// can be told to go silent, close, send a notice or greet with another
+// version; and a fixture and request helpers on the library's side.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "vornal.h"
 #include "wire/frame.h"
 
 namespace vtest {
@@ -62,5 +68,31 @@ class Server {
 
 // Writes all of data to fd; returns false on error.
 bool write_all(int fd, const std::string &data);
+
+struct Result {
+  bool got = false;  // a handle came back
+  wire::Text reply, status;
+};
+
+// Sends one request and returns copies of what came back.
+Result call(int type, const char *a1, const char *a2, const char *a3,
+            const char *a4, const char *a5);
+
+// Polls the state until it equals want. Returns the milliseconds waited, or
+// -1 when max_ms passed first.
+long wait_state(int want, long max_ms);
+
+// Returns the milliseconds since start.
+long ms_since(std::chrono::steady_clock::time_point start);
+
+// Leaves the library disconnected, quiet and with its default time-out.
+class Client : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    vornal_disconnect();
+    vornal_set_connection_debugging(0);
+    unsetenv("VORNAL_TIMEOUT_MS");
+  }
+};
 
 }  // namespace vtest

@@ -1,0 +1,306 @@
+// The interactive shell on a real terminal against the real vornd: the
+// prompt, words known from the local tree, side effects, exit and ctrl-c
+// with and without changes, and a lost, taken-over or hung connection.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+
+#include "support/daemon.h"
+#include "support/pty.h"
+#include "support/run.h"
+
+namespace {
+
+const char kPrompt[] = "cli -> ";
+const char kLost[] =
+    "The connection to vornd has timed out or vornd has been killed.";
+const char kReconnect[] = "Would you like to try to reconnect? y/N";
+const char kUncommitted[] =
+    "There are uncommited changes. Use exit! to exit anyway.";
+
+// An interactive cli on d with extra options, waiting at its first prompt.
+struct Session {
+  Session(const e2e::Daemon &d, std::vector<std::string> extra = {})
+      : pty(e2e::bin_path("cli"), args(d, extra), {"CLI_USER=root"}) {
+    EXPECT_TRUE(pty.expect(kPrompt)) << screen();
+  }
+  static std::vector<std::string> args(const e2e::Daemon &d,
+                                       const std::vector<std::string> &extra) {
+    std::vector<std::string> a = {"cli", "-q", "-s", d.socket()};
+    a.insert(a.end(), extra.begin(), extra.end());
+    return a;
+  }
+  // Types line and waits for the prompt that follows its output; returns
+  // what appeared in between, without carriage returns and the echo left out.
+  std::string type(const std::string &line, const std::string &prompt) {
+    size_t from = pty.output().size();
+    pty.send(line + "\r");
+    EXPECT_TRUE(pty.expect(line)) << screen();
+    EXPECT_TRUE(pty.expect(prompt)) << line << "\n" << screen();
+    std::string seen = pty.output().substr(from);
+    seen.erase(std::remove(seen.begin(), seen.end(), '\r'), seen.end());
+    // Drop the terminal's mode switches around the editor.
+    for (const char *mode : {"\x1b[?2004l", "\x1b[?2004h"})
+      for (size_t at; (at = seen.find(mode)) != std::string::npos;)
+        seen.erase(at, strlen(mode));
+    size_t echo = seen.find(line + "\n");
+    size_t start = echo == std::string::npos ? 0 : echo + line.size() + 1;
+    size_t end = seen.rfind(prompt);
+    if (end == std::string::npos || end < start) end = seen.size();
+    return seen.substr(start, end - start);
+  }
+  // Returns true when the program then ended with exit code.
+  bool ends_with_code(int code) {
+    int st = pty.wait();
+    return st != -1 && WIFEXITED(st) && WEXITSTATUS(st) == code;
+  }
+  // Returns true when the program then ended by SIGINT.
+  bool ends_by_sigint() {
+    int st = pty.wait();
+    return st != -1 && WIFSIGNALED(st) && WTERMSIG(st) == SIGINT;
+  }
+  // Makes one change at /system and waits for the prompt there.
+  void change_hostname() {
+    type("cd system", "system -> ");
+    EXPECT_EQ(type("set hostname=gw", "system -> "), "Set hostname: OK\n");
+  }
+  // Everything shown so far with "\r\n" as "\n".
+  std::string screen() const { return e2e::without_cr(pty.output()); }
+  e2e::Pty pty;
+};
+
+// Returns how often text occurs in log.
+int count(const std::string &log, const std::string &text) {
+  int n = 0;
+  for (size_t at = log.find(text); at != std::string::npos;
+       at = log.find(text, at + 1))
+    ++n;
+  return n;
+}
+
+TEST(Terminal, PromptFollowsCdAndWordsComeFromTheCurrentNode) {
+  e2e::Daemon d;
+  Session t(d);
+  EXPECT_EQ(t.type("cd", "cli -> "), "/\n");
+  EXPECT_EQ(t.type("cd network/interfaces", "network/interfaces -> "), "");
+  EXPECT_EQ(t.type("cd", "network/interfaces -> "), "/network/interfaces\n");
+  EXPECT_EQ(t.type("cd ..", "network -> "), "");
+  EXPECT_EQ(t.type("list", "network -> "),
+            "network\n  interfaces\n  dns\n  gateway\n");
+  EXPECT_EQ(t.type("cd /system", "system -> "), "");
+  EXPECT_EQ(t.type("get hostname timezone", "system -> "),
+            "Get hostname: velmar\nGet timezone: UTC\n");
+  EXPECT_EQ(t.type("help", "system -> "),
+            "Identity and basic settings of the device.\n");
+  EXPECT_EQ(t.type("help timezone hostname", "system -> "),
+            "Name of the device: letters, digits and inner dashes.\n");
+  EXPECT_EQ(t.type("set hostname=box contact=me", "system -> "),
+            "Set hostname: OK\nSet contact: OK\n");
+  // A bare name resets the parameter to the model's default.
+  EXPECT_EQ(t.type("set hostname", "system -> "), "Set hostname: OK\n");
+  EXPECT_EQ(t.type("get hostname contact", "system -> "),
+            "Get hostname: velmar\nGet contact: me\n");
+  EXPECT_EQ(t.type("cd /", "cli -> "), "");
+  std::string frob = t.type("frob", "cli -> ");
+  EXPECT_TRUE(frob.starts_with("Valid commands are:\n")) << frob;
+  EXPECT_TRUE(frob.ends_with("bye is an alias for exit.\n")) << frob;
+  t.pty.send("exit!\r");
+  EXPECT_TRUE(t.ends_with_code(0)) << t.screen();
+}
+
+TEST(Terminal, CommitRevertAndCdWithoutWithAndWithTooManyArguments) {
+  e2e::Daemon d;
+  Session t(d);
+  const std::string word2 =
+      "Parse error: Word 2 (now) is not what was expected. (Expecting "
+      "option).\n";
+  EXPECT_EQ(t.type("cd /system /network", "cli -> "),
+            "Parse error: Word 3 (/network) is not what was expected. (Got "
+            "path, expecting nothing).\n");
+  EXPECT_EQ(t.type("commit", "cli -> "), "No changes to commit.\n");
+  EXPECT_EQ(t.type("revert", "cli -> "), "Nothing to revert.\n");
+  t.change_hostname();
+  EXPECT_EQ(t.type("commit now", "system -> "), word2);
+  EXPECT_EQ(t.type("revert now", "system -> "), word2);
+  EXPECT_EQ(t.type("commit", "system -> "), "Changes committed.\n");
+  EXPECT_EQ(count(d.log(), "commit by root"), 1) << d.log();
+  EXPECT_EQ(t.type("set hostname=other", "system -> "), "Set hostname: OK\n");
+  EXPECT_EQ(t.type("revert", "system -> "), "");
+  EXPECT_EQ(t.type("get hostname", "system -> "), "Get hostname: gw\n");
+  EXPECT_EQ(t.type("exit now", "system -> "), word2);
+  t.pty.send("exit\r");
+  EXPECT_TRUE(t.ends_with_code(0)) << t.screen();
+}
+
+TEST(Terminal, SideEffectOfASetShowsInTheNextListing) {
+  e2e::Daemon d;
+  Session t(d);
+  const std::string before = "status\n  uptime\n  firmware\n  interfaces\n";
+  EXPECT_EQ(t.type("list /status", "cli -> "), before);
+  EXPECT_EQ(t.type("set /services/vpn enabled=true", "cli -> "),
+            "Set enabled: OK\n");
+  EXPECT_EQ(t.type("list /status", "cli -> "), before + "  vpn\n");
+  EXPECT_EQ(t.type("showr /status/vpn", "cli -> "),
+            "vpn\n  state=connecting\n  peer-address=\n  bytes-in=0\n");
+  EXPECT_EQ(t.type("set /services/vpn enabled=false", "cli -> "),
+            "Set enabled: OK\n");
+  EXPECT_EQ(t.type("list /status", "cli -> "), before);
+  t.pty.send("exit!\r");
+  EXPECT_TRUE(t.ends_with_code(0)) << t.screen();
+}
+
+TEST(Terminal, CtrlDAndEmptyLinesPromptAgainExitEndsSilently) {
+  e2e::Daemon d;
+  Session s(d);
+  s.pty.send("\x04");
+  EXPECT_TRUE(s.pty.expect(kPrompt)) << s.screen();
+  s.pty.send("\r");
+  EXPECT_TRUE(s.pty.expect(kPrompt)) << s.screen();
+  s.pty.send("exit\r");
+  EXPECT_TRUE(s.ends_with_code(0)) << s.screen();
+  EXPECT_EQ(s.screen().find("No autocommit"), std::string::npos);
+}
+
+TEST(Terminal, CtrlCWithoutChangesSaysByeAndEndsBySigint) {
+  e2e::Daemon d;
+  Session s(d);
+  s.pty.send("some typing\x03");
+  EXPECT_TRUE(s.pty.expect("\nBye!")) << s.screen();
+  EXPECT_TRUE(s.ends_by_sigint()) << s.screen();
+}
+
+TEST(Terminal, CtrlCWithChangesWarnsOnceThenEnds) {
+  e2e::Daemon d;
+  Session s(d);
+  s.change_hostname();
+  // The terminal drops unread keys on ctrl-c: wait until they are shown.
+  s.pty.send("get host");
+  EXPECT_TRUE(s.pty.expect("get host")) << s.screen();
+  s.pty.send("\x03");
+  EXPECT_TRUE(s.pty.expect(
+      "\r\nThere are uncommited changes. Press ctl-c again exit anyway."))
+      << s.screen();
+  // The line typed so far stays in the editor, drawn again.
+  EXPECT_TRUE(s.pty.expect("system -> get host")) << s.screen();
+  s.pty.send("\x03");
+  EXPECT_TRUE(s.pty.expect("\r\nBye!")) << s.screen();
+  EXPECT_TRUE(s.ends_by_sigint()) << s.screen();
+  EXPECT_EQ(count(d.log(), "commit by"), 0) << d.log();
+}
+
+TEST(Terminal, ExitWithChangesRefusesAndExitBangDiscards) {
+  e2e::Daemon d;
+  Session s(d);
+  s.change_hostname();
+  EXPECT_EQ(s.type("exit", "system -> "), std::string(kUncommitted) + "\n");
+  s.pty.send("quit!\r");
+  EXPECT_TRUE(s.ends_with_code(0)) << s.screen();
+  EXPECT_EQ(s.screen().find("No autocommit"), std::string::npos);
+  EXPECT_EQ(count(d.log(), "commit by"), 0) << d.log();
+}
+
+TEST(Terminal, ExitWithAutocommitCommitsTwiceAndSaysSoOnce) {
+  e2e::Daemon d;
+  Session s(d, {"-C"});
+  s.change_hostname();
+  s.pty.send("quit\r");
+  EXPECT_TRUE(s.ends_with_code(0)) << s.screen();
+  EXPECT_EQ(count(s.screen(), "Changes committed.\n"), 1) << s.screen();
+  EXPECT_EQ(count(d.log(), "commit by root"), 2) << d.log();
+}
+
+TEST(Terminal, KilledDaemonAskAndNoEndsWithoutCommitNotice) {
+  e2e::Daemon d;
+  Session s(d);
+  d.signal(SIGKILL);
+  EXPECT_TRUE(s.pty.expect(kLost)) << s.screen();
+  EXPECT_TRUE(s.pty.expect(kReconnect));
+  s.pty.send("n");
+  EXPECT_TRUE(s.ends_with_code(0)) << s.screen();
+  EXPECT_EQ(s.screen().find("No autocommit"), std::string::npos);
+}
+
+TEST(Terminal, ReconnectDropsTheHalfLineAndReplaysTheJournalOnYes) {
+  e2e::Daemon d;
+  Session s(d);
+  s.change_hostname();
+  s.pty.send("half a li");
+  d.signal(SIGKILL);
+  EXPECT_TRUE(s.pty.expect(kLost)) << s.screen();
+  EXPECT_TRUE(s.pty.expect(kReconnect));
+  d.restart();
+  s.pty.send("y");
+  EXPECT_TRUE(
+      s.pty.expect("Would you like to replay uncommitted modifications? y/N"))
+      << s.screen();
+  s.pty.send("y");
+  EXPECT_TRUE(s.pty.expect("\r\nReplaying: cd system\r\n")) << s.screen();
+  EXPECT_TRUE(s.pty.expect("\r\nReplaying: set hostname=gw\r\n"));
+  EXPECT_TRUE(s.pty.expect("Set hostname: OK"));
+  EXPECT_TRUE(s.pty.expect("system -> ")) << "back on the same branch";
+  EXPECT_EQ(s.type("get hostname", "system -> "), "Get hostname: gw\n");
+  EXPECT_EQ(s.screen().find("Valid commands"), std::string::npos)
+      << "the half line ran";
+  // The replay set the change flag again: exit refuses.
+  EXPECT_EQ(s.type("exit", "system -> "), std::string(kUncommitted) + "\n");
+  s.pty.send("quit!\r");
+  EXPECT_TRUE(s.ends_with_code(0)) << s.screen();
+}
+
+TEST(Terminal, DeclinedReplayLeavesNoChangesToExitFor) {
+  e2e::Daemon d;
+  Session s(d);
+  s.change_hostname();
+  d.signal(SIGKILL);
+  EXPECT_TRUE(s.pty.expect(kReconnect)) << s.screen();
+  d.restart();
+  s.pty.send("y");
+  EXPECT_TRUE(s.pty.expect("replay uncommitted modifications? y/N"));
+  s.pty.send("n");
+  EXPECT_TRUE(s.pty.expect("system -> ")) << s.screen();
+  EXPECT_EQ(s.type("get hostname", "system -> "), "Get hostname: velmar\n");
+  s.pty.send("exit\r");
+  EXPECT_TRUE(s.ends_with_code(0)) << s.screen();
+  EXPECT_EQ(s.screen().find("Replaying"), std::string::npos);
+}
+
+TEST(Terminal, ForcedLoginElsewhereLogsUsOut) {
+  e2e::Daemon d;
+  Session s(d);
+  e2e::RunRequest other;
+  other.program = e2e::bin_path("cli");
+  other.argv = {"cli", "-T", "-F", "-s", d.socket(), "frob"};
+  other.env = {"CLI_USER=root"};
+  e2e::RunResult r = e2e::run(other);
+  EXPECT_EQ(r.exit_code(), 256 - 16) << r.out << r.err;
+  EXPECT_TRUE(s.pty.expect("Another user has logged in, logging you out."))
+      << s.screen();
+  EXPECT_TRUE(s.pty.expect(kReconnect));
+  s.pty.send("n");
+  EXPECT_TRUE(s.ends_with_code(0)) << s.screen();
+}
+
+TEST(Terminal, StoppedDaemonGivesTheHungWarningBeforeALine) {
+  e2e::Daemon d;
+  // No-ops every 2 s: a reply overdue by 2 s means hung, by 6 s lost. Some
+  // no-op goes out within 2 s of the stop, so 4.5 s later the state is
+  // hung and not yet lost.
+  Session s(d, {"-t", "2"});
+  d.signal(SIGSTOP);
+  usleep(4500 * 1000);
+  s.pty.send("frob\r");
+  EXPECT_TRUE(
+      s.pty.expect("WARNING: The connection to vorn appear to be "
+                   "hung.\r\nValid commands are:"))
+      << s.screen();
+  d.signal(SIGCONT);
+  s.pty.send("exit!\r");
+  EXPECT_TRUE(s.ends_with_code(0)) << s.screen();
+}
+
+}  // namespace

@@ -1,0 +1,190 @@
+// Runs the transcripts of transcripts/*.txt: each file gets its own vornd
+// (its cases run in order, so a commit shows in later cases) and each case
+// runs the real cli once. The format is described in transcripts/README.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/daemon.h"
+#include "support/run.h"
+
+namespace {
+
+const std::string kDir =
+    std::string(VELMAR_SOURCE_DIR) + "/tests/e2e/transcripts";
+
+struct Case {
+  std::string name, script, out, err;
+  std::vector<std::string> args, env = {"CLI_USER=root"};
+  bool argv_given = false, has_out = false, has_err = false, has_status = false;
+  bool script_file = false;
+  uid_t uid = (uid_t)-1;
+  int status = 0, line = 0;
+};
+
+// Returns text with every @SOCKET@ and @DIR@ replaced.
+std::string fill(std::string text, const e2e::Daemon &d) {
+  for (auto [key, value] :
+       {std::pair<std::string, std::string>{"@SOCKET@", d.socket()},
+        {"@DIR@", d.dir()}})
+    for (size_t at; (at = text.find(key)) != std::string::npos;)
+      text.replace(at, key.size(), value);
+  return text;
+}
+
+// Returns the lines of a section's text.
+std::vector<std::string> lines_of(const std::string &text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) out.push_back(l);
+  return out;
+}
+
+// Stores a finished section of c.
+void put(Case &c, const std::string &section, const std::string &text) {
+  if (section == "script" || section == "script noeol")
+    c.script = section == "script" ? text : text.substr(0, text.size() - 1);
+  else if (section == "script file")
+    c.script = text, c.script_file = true;
+  else if (section == "output")
+    c.out = text, c.has_out = true;
+  else if (section == "stderr")
+    c.err = text, c.has_err = true;
+  else if (section == "status")
+    c.status = std::stoi(text) & 0xff, c.has_status = true;
+  else if (section == "args" || section == "argv")
+    c.args = lines_of(text), c.argv_given = section == "argv";
+  else if (section == "env")
+    c.env = lines_of(text);
+  else if (section == "uid")
+    c.uid = (uid_t)std::stoul(text);
+  else
+    ADD_FAILURE() << c.name << ": unknown section " << section;
+}
+
+// Reads the cases of one transcript file.
+std::vector<Case> read_cases(const std::string &path) {
+  std::ifstream in(path);
+  EXPECT_TRUE(in) << path;
+  std::vector<Case> cases;
+  std::string line, section, text;
+  int number = 0;
+  auto close = [&] {
+    if (!section.empty()) put(cases.back(), section, text);
+    section.clear(), text.clear();
+  };
+  while (std::getline(in, line)) {
+    ++number;
+    if (line.rfind("=== ", 0) == 0) {
+      close();
+      cases.push_back({});
+      cases.back().name = line.substr(4), cases.back().line = number;
+    } else if (line.rfind("--- ", 0) == 0 && !cases.empty()) {
+      close();
+      section = line.substr(4);
+    } else if (!section.empty()) {
+      text += line + "\n";
+    }
+  }
+  close();
+  return cases;
+}
+
+// Returns a line-by-line comparison of want and got, marking differences.
+std::string diff(const std::string &want, const std::string &got) {
+  std::vector<std::string> a = lines_of(want), b = lines_of(got);
+  std::string out;
+  for (size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
+    bool same = i < a.size() && i < b.size() && a[i] == b[i];
+    if (same) out += "   " + a[i] + "\n";
+    if (!same && i < a.size()) out += " - " + a[i] + "\n";
+    if (!same && i < b.size()) out += " + " + b[i] + "\n";
+  }
+  if (want.size() != got.size() && a == b) out += " (line ends differ)\n";
+  return out;
+}
+
+// Runs one case against d and checks output, stderr and status.
+void run_case(const Case &c, const e2e::Daemon &d) {
+  SCOPED_TRACE(c.name + " (line " + std::to_string(c.line) + ")");
+  e2e::RunRequest req;
+  req.program = e2e::bin_path("cli");
+  req.argv = {"cli"};
+  if (!c.argv_given) req.argv.insert(req.argv.end(), {"-T", "-s", d.socket()});
+  if (c.script_file) {
+    std::ofstream(d.dir() + "/script.cli", std::ios::binary) << c.script;
+    req.argv.insert(req.argv.end(), {"-f", d.dir() + "/script.cli"});
+  } else {
+    req.input = c.script;
+  }
+  for (const std::string &a : c.args) req.argv.push_back(fill(a, d));
+  req.env = c.env;
+  req.uid = c.uid;
+  req.timeout_ms = 20000;
+  e2e::RunResult r = e2e::run(req);
+  EXPECT_FALSE(r.timed_out);
+  std::string want = fill(c.out, d);
+  EXPECT_TRUE(r.out == want) << "stdout differs (- expected, + got):\n"
+                             << diff(want, r.out) << "stderr:\n"
+                             << r.err;
+  if (c.has_err) {
+    std::string err = fill(c.err, d);
+    EXPECT_TRUE(r.err == err) << "stderr differs:\n" << diff(err, r.err);
+  }
+  EXPECT_TRUE(c.has_out && c.has_status) << "output or status section missing";
+  EXPECT_EQ(r.exit_code(), c.status) << r.err;
+}
+
+class Transcript : public testing::TestWithParam<std::string> {};
+
+TEST_P(Transcript, Run) {
+  std::vector<Case> cases = read_cases(kDir + "/" + GetParam() + ".txt");
+  ASSERT_FALSE(cases.empty());
+  e2e::Daemon d;
+  for (const Case &c : cases) run_case(c, d);
+}
+
+// Returns the stems of the transcript files, sorted.
+std::vector<std::string> transcript_names() {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto &e : std::filesystem::directory_iterator(kDir, ec))
+    if (e.path().extension() == ".txt") names.push_back(e.path().stem());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, Transcript,
+                         testing::ValuesIn(transcript_names()),
+                         [](const auto &info) { return info.param; });
+
+// Input no transcript can hold: a 256 KiB line and raw control bytes.
+TEST(TranscriptInput, BadInputNeitherCrashesNorHangs) {
+  e2e::Daemon d;
+  e2e::RunRequest req;
+  req.input = "frob " + std::string(1 << 18, 'x') + "\nget \"/system\n" +
+              "get hostname\\\nget \\\n" +
+              std::string(
+                  "\x01\x02\x7f\xff\xfe \x1b"
+                  "frob\n",
+                  12) +
+              std::string("\0\0\0 commit\n", 11) + "\t\t\"\"\"\\\\\\\ncommit\n";
+  req.program = e2e::bin_path("cli");
+  req.argv = {"cli", "-T", "-s", d.socket()};
+  req.env = {"CLI_USER=root"};
+  req.timeout_ms = 60000;
+  e2e::RunResult r = e2e::run(req);
+  ASSERT_FALSE(r.timed_out);
+  EXPECT_EQ(r.signal(), 0) << r.err;
+  // Every line before the last was read and run; the last one set the status.
+  EXPECT_TRUE(r.out.ends_with(
+      "cli -> commit\n'commit' only works in interactive mode.\n"));
+  EXPECT_EQ(r.exit_code(), 256 - 15);
+}
+
+}  // namespace

@@ -1,0 +1,212 @@
+// Start-up: environment and options into the session records, and the
+// login with its status words and takeover rule. The texts and exit codes
+// of the whole program are in the startup transcript.
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "link/login.h"
+#include "shell/options.h"
+#include "shell/state.h"
+#include "shell/teardown.h"
+#include "support/fake_vornal.h"
+#include "vornal.h"
+
+namespace {
+
+using strings = std::vector<std::string>;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+class Start : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    cli_reset_records();
+    fake_vornal::reset();
+    for (const char *name : {"CLI_USER", "CLI_PASSWORD", "CLI_SERVER"})
+      unsetenv(name);
+    cli_opts.interactive = false;  // no takeover question
+  }
+  void TearDown() override {
+    release_session_texts();
+    cli_reset_records();
+  }
+  // Parses argv (program name added) from a fresh getopt state.
+  int parse(std::vector<std::string> args) {
+    release_session_texts();
+    cli_reset_records();
+    args_ = {"cli"};
+    args_.insert(args_.end(), args.begin(), args.end());
+    ptrs_.clear();
+    for (std::string &a : args_) ptrs_.push_back(a.data());
+    ptrs_.push_back(nullptr);
+    optind = 0;
+    return parse_options((int)args_.size(), ptrs_.data());
+  }
+  // Sends a login and returns its result and what it printed.
+  std::string login(bool force) {
+    CaptureStdout();
+    int r = send_login(force);
+    return std::to_string(r) + " " + GetCapturedStdout();
+  }
+  strings args_;
+  std::vector<char *> ptrs_;
+};
+
+TEST_F(Start, DefaultsEnvironmentAndOptionsInThatOrder) {
+  ASSERT_EQ(parse({}), 0);
+  struct passwd *pw = getpwuid(geteuid());
+  ASSERT_NE(pw, nullptr);
+  EXPECT_STREQ(cli_state.user, pw->pw_name);
+  EXPECT_STREQ(cli_opts.server, "/dev/vornd");
+  EXPECT_TRUE(cli_opts.server_is_static);
+  EXPECT_EQ(cli_state.password, nullptr);
+  EXPECT_FALSE(cli_state.password_from_env);
+  EXPECT_EQ(cli_opts.noop_interval, 1);
+  setenv("CLI_USER", "alice", 1);
+  setenv("CLI_PASSWORD", "pw", 1);
+  setenv("CLI_SERVER", "host:1", 1);
+  ASSERT_EQ(parse({}), 0);
+  EXPECT_STREQ(cli_state.user, "alice");
+  EXPECT_STREQ(cli_state.password, "pw");
+  EXPECT_FALSE(cli_opts.password_is_static);
+  EXPECT_TRUE(cli_state.password_from_env);
+  EXPECT_STREQ(cli_opts.server, "host:1");
+  EXPECT_FALSE(cli_opts.server_is_static);
+  // Options win; repeated owned texts replace their copies (the leak
+  // checker fails the test when a replaced copy is not released).
+  ASSERT_EQ(parse({"-U", "bob", "-s", "/a", "-s", "/b", "-U", "y", "-f", "p",
+                   "-f", "q"}),
+            0);
+  EXPECT_STREQ(cli_state.user, "y");
+  EXPECT_STREQ(cli_opts.server, "/b");
+  EXPECT_STREQ(cli_state.input_file, "q");
+  EXPECT_NE(cli_state.input_file, args_[12].c_str());  // a copy of its own
+  EXPECT_STREQ(cli_state.password, "pw");
+}
+
+TEST_F(Start, NumbersFlagsAndCommandWords) {
+  const struct {
+    strings args;
+    int interval;
+  } times[] = {{{"-t", "12x"}, 12},
+               {{"-t", "x"}, 0},
+               {{"-t", "5", "-T"}, 0},
+               {{"-T", "-t", "3"}, 3}};
+  for (const auto &t : times) {
+    ASSERT_EQ(parse(t.args), 0);
+    EXPECT_EQ(cli_opts.noop_interval, t.interval) << t.args[1];
+  }
+  EXPECT_FALSE(fake_vornal::debugging());
+  ASSERT_EQ(parse({"-C", "-F", "-q", "-d", "7", "-D", "set", "a=1"}), 0);
+  EXPECT_TRUE(fake_vornal::debugging());
+  EXPECT_TRUE(cli_state.autocommit && cli_state.force_login && cli_state.quiet);
+  ASSERT_EQ(optind, 7);
+  // Version, help and errors end start-up; nothing after them is looked at.
+  CaptureStdout();
+  testing::internal::CaptureStderr();
+  int results[] = {parse({"-V", "-C"}), parse({"-h", "-C"}),
+                   parse({"-?", "-C"}), parse({"-v", "-C"}),
+                   parse({"-c", "x", "-C"})};
+  GetCapturedStdout();
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(results[0], OPTIONS_DONE);
+  EXPECT_EQ(results[1], OPTIONS_DONE);
+  for (int i = 2; i < 5; i++) EXPECT_EQ(results[i], -1) << i;
+  EXPECT_FALSE(cli_state.autocommit);
+}
+
+TEST_F(Start, LoginStatusWordsMatchAsPrefixesInOrder) {
+  std::string user = "alice";
+  cli_state.user = user.data();
+  const struct {
+    const char *status;
+    int result;
+    std::string printed;
+  } cases[] = {
+      {"OK", LOGIN_OK, ""},
+      {"OKAY", LOGIN_OK, ""},
+      {"INUSE2", LOGIN_IN_USE, "Vorn in use and login not forced.\n"},
+      {"NOPE", LOGIN_REJECTED, "Authentication details were not accepted.\n"},
+      {"ok", LOGIN_UNRECOGNISED, "Unrecognised response (ok).\n"},
+      {"", LOGIN_UNRECOGNISED, "Unrecognised response ().\n"},
+  };
+  for (const auto &c : cases) {
+    fake_vornal::reset();
+    fake_vornal::on(VORNAL_MSG_LOGIN, std::nullopt,
+                    fake_vornal::status_only(c.status));
+    EXPECT_EQ(login(false), std::to_string(c.result) + " " + c.printed);
+  }
+  fake_vornal::reset();
+  fake_vornal::on(VORNAL_MSG_LOGIN, std::nullopt, fake_vornal::no_handle(), 1);
+  EXPECT_EQ(login(false),
+            std::to_string(LOGIN_NO_REPLY) +
+                " Could not login as 'alice'.No message data received from "
+                "vornal.");
+  fake_vornal::on(VORNAL_MSG_LOGIN, std::nullopt,
+                  fake_vornal::status_only(std::nullopt));
+  EXPECT_EQ(login(false), std::to_string(LOGIN_NO_REPLY) +
+                              " Connection established but then timed out.\n");
+  EXPECT_EQ(fake_vornal::live_handles(), 0);
+}
+
+TEST_F(Start, LoginArgumentsCarryForceUserAndPassword) {
+  std::string user = "alice", password = "pw", empty;
+  cli_state.user = user.data();
+  fake_vornal::on(VORNAL_MSG_LOGIN, std::nullopt,
+                  fake_vornal::status_only("OK"));
+  send_login(false);  // no password: the user name stands in
+  cli_state.password = password.data();
+  send_login(true);
+  cli_state.password = empty.data();  // sent as it is
+  send_login(false);
+  EXPECT_EQ(fake_vornal::request_texts(),
+            (strings{R"(20("","","","alice","alice"))",
+                     R"(20("-force","","","alice","pw"))",
+                     R"(20("","","","alice",""))"}));
+}
+
+TEST_F(Start, ConnectFailureAndInUseWithoutAYes) {
+  std::string user = "alice";
+  cli_state.user = user.data();
+  fake_vornal::set_connect_result(VORNAL_ERR_UNAVAILABLE);
+  CaptureStdout();
+  EXPECT_EQ(connect_and_login(), VORNAL_ERR_UNAVAILABLE);
+  EXPECT_EQ(GetCapturedStdout(),
+            std::string("Connection to /dev/vornd failed - ") +
+                vornal_conn_error(VORNAL_ERR_UNAVAILABLE) + "\n");
+  EXPECT_EQ(fake_vornal::last_server(), "/dev/vornd");
+  EXPECT_TRUE(fake_vornal::requests().empty());
+  fake_vornal::set_connect_result(VORNAL_STATE_CONNECTED);
+  fake_vornal::on(VORNAL_MSG_LOGIN, std::nullopt,
+                  fake_vornal::status_only("INUSE"));
+  // Forced from the start: no question, one login.
+  cli_state.force_login = true;
+  CaptureStdout();
+  EXPECT_EQ(connect_and_login(), LOGIN_IN_USE);
+  GetCapturedStdout();
+  EXPECT_EQ(fake_vornal::request_texts(),
+            strings{R"(20("-force","","","alice","alice"))"});
+  // On a "terminal" that cannot be read the answer counts as no.
+  fake_vornal::clear_requests();
+  cli_state.force_login = false;
+  cli_opts.interactive = true;
+  int saved = dup(0);
+  FILE *null_in = fopen("/dev/null", "r");
+  dup2(fileno(null_in), 0);
+  CaptureStdout();
+  EXPECT_EQ(connect_and_login(), LOGIN_IN_USE);
+  EXPECT_EQ(GetCapturedStdout(),
+            "There is an existing session. Would you like to kill it (this "
+            "will log someone else out)? y/N\n");
+  dup2(saved, 0);
+  close(saved);
+  fclose(null_in);
+  EXPECT_EQ(fake_vornal::requests().size(), 1u);
+}
+
+}  // namespace

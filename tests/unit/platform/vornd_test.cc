@@ -1,0 +1,350 @@
+// The daemon's core on the small test model: paths and lookups, the
+// statuses and checks of each operation, batches, commit and revert, side
+// effects, the model, store and users files and the command line.
+#include <crypt.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "vornd/auth.h"
+#include "vornd/effects.h"
+#include "vornd/handlers.h"
+#include "vornd/options.h"
+#include "vornd/store.h"
+#include "vornd/tree.h"
+#include "vornd_test_model.h"
+
+namespace {
+
+using vornd::Tree;
+using Parts = std::vector<std::string>;
+const std::string kNoEnt = "ERR No such file or directory";
+const std::string kInsane = "ERR sanity check failed";
+
+class Vornd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    model = vornd_test::test_model();
+    ASSERT_TRUE(model);
+    core = std::make_unique<vornd::Core>(*model, "");
+  }
+  Tree &t() { return core->running(); }
+  std::string set(const char *path, const char *p, wire::Text v) {
+    return vornd::do_set(t(), path, p, v, true);
+  }
+  // Returns the value, or the status when there is none.
+  static std::string value(const Tree &t, const char *path, const char *p) {
+    vornd::Answer a = vornd::do_get(t, path, p);
+    return a.reply ? *a.reply : a.status;
+  }
+  std::string handle(vornd::Session &s, uint16_t type, wire::Text a2 = {},
+                     wire::Text a4 = {}, wire::Text a5 = {}) {
+    wire::Request q;
+    q.type = type;
+    q.args = {std::nullopt, a2, std::nullopt, a4, a5};
+    return core->handle(s, q).status;
+  }
+  std::unique_ptr<vornd::Model> model;
+  std::unique_ptr<vornd::Core> core;
+};
+
+TEST_F(Vornd, PathsSplitResolveAndEncode) {
+  const struct {
+    const char *text;
+    Parts parts;
+  } splits[] = {{"/a/\"b/c\"/d", {"a", "b/c", "d"}},
+                {"a\\/b/c", {"a/b", "c"}},
+                {"//x///y/", {"x", "y"}},
+                {"/\"my port\"/q\\\"t", {"my port", "q\"t"}},
+                {"/a\\\\/b", {"a\\", "b"}},
+                {"/", {}}};
+  for (const auto &s : splits) EXPECT_EQ(vornd::split_path(s.text), s.parts);
+  vornd::Node *mtu = t().resolve("/ports/a/mtu");
+  ASSERT_NE(mtu, nullptr);
+  for (const char *same :
+       {"/PORTS/A/Mtu", "ports/./a/../a/mtu/", "/../../ports/a/mtu"})
+    EXPECT_EQ(t().resolve(same), mtu) << same;
+  EXPECT_EQ(t().resolve("/"), &t().root());
+  EXPECT_EQ(t().resolve("/ports/c"), nullptr);
+  EXPECT_EQ(Tree::path_of(*mtu), "/ports/a/mtu");
+  EXPECT_EQ(vornd::url_encode("a/b c"), "a%2Fb+c");
+  EXPECT_EQ(vornd::url_encode("50%+\\\""), "50%25%2B%5C%22");
+  EXPECT_EQ(vornd::url_encode("eth0.1-x_y"), "eth0.1-x_y");
+}
+
+TEST_F(Vornd, FirstMatchWinsLongListsStayConsistentClonesAreIndependent) {
+  vornd::Node &ports = *t().resolve("/ports");
+  const vornd::Def &entry = *ports.def->entry;
+  vornd::Node &upper = t().add_kid(ports, entry, "Dup");
+  t().add_kid(ports, entry, "dup");
+  EXPECT_EQ(t().resolve("/ports/DUP"), &upper);
+  // Past the indexing threshold lookups must follow adds, removes, renames.
+  for (int i = 0; i < 100; ++i)
+    t().add_kid(ports, entry, "p" + std::to_string(i));
+  EXPECT_EQ(t().resolve("/ports/dup"), &upper);
+  Tree::remove_kid(*t().resolve("/ports/p77"));
+  EXPECT_EQ(t().resolve("/ports/p77"), nullptr);
+  Tree::rename(*t().resolve("/ports/p5"), "Renamed");
+  EXPECT_EQ(t().resolve("/ports/p5"), nullptr);
+  EXPECT_NE(t().resolve("/ports/renamed"), nullptr);
+  vornd::Node &late = t().add_kid(ports, entry, "late");
+  EXPECT_EQ(t().resolve("/ports/LATE"), &late);
+  Tree c = t().clone();
+  c.resolve("/ports/a/mtu")->value = "9000";
+  Tree::remove_kid(*c.resolve("/ports/b"));
+  EXPECT_EQ(t().resolve("/ports/a/mtu")->value, "1400");
+  EXPECT_NE(t().resolve("/ports/b"), nullptr);
+  EXPECT_EQ(c.resolve("/ports/a")->parent, c.resolve("/ports"));
+}
+
+TEST_F(Vornd, SetChecksTypesRangesPatternsChoicesAndMatches) {
+  const struct {
+    const char *path, *param;
+    wire::Text value;
+    std::string status;
+  } cases[] = {
+      {"/sys", "level", "6", kInsane},
+      {"/sys", "level", "0", kInsane},
+      {"/sys", "level", "2x", kInsane},
+      {"/sys", "level", "5", "OK"},
+      {"/sys", "name", "Box", kInsane},        // pattern
+      {"/sys", "name", "abcdefghi", kInsane},  // too long
+      {"/sys", "name", "", kInsane},           // too short
+      {"/sys", "zone", "UTC", kInsane},
+      {"/sys", "zone", "cet", "OK"},
+      {"/sys", "on", "maybe", kInsane},
+      {"/sys", "on", "yes", "OK"},
+      {"/sys", "uplink", "zz", kInsane},  // not a port
+      {"/sys", "uplink", "B", "OK"},
+      {"/sys", "nope", "1", kNoEnt},
+      {"/nope", "level", "1", kNoEnt},
+      {"/sys", "serial", "S2", "ERR Permission denied"},
+      {"/sys", "note", "bad\xc3", kInsane},       // broken UTF-8
+      {"/sys", "note", "\xed\xa0\x80", kInsane},  // a surrogate
+  };
+  for (const auto &c : cases)
+    EXPECT_EQ(set(c.path, c.param, c.value), c.status)
+        << c.param << "=" << c.value.value_or("NULL");
+  EXPECT_EQ(value(t(), "/sys", "on"), "true");
+  EXPECT_EQ(value(t(), "/sys", "level"), "5");
+  EXPECT_EQ(set("/sys", "level", std::nullopt), "OK");  // back to default
+  EXPECT_EQ(value(t(), "/sys", "level"), "3");
+  EXPECT_EQ(value(t(), "/sys/level", ""), "3");  // the node's own value
+  EXPECT_EQ(value(t(), "/sys", ""), kNoEnt);
+  vornd::Answer miss = vornd::do_get(t(), "/sys", "nope");
+  EXPECT_FALSE(miss.reply);
+  EXPECT_EQ(miss.status, kNoEnt);
+}
+
+TEST_F(Vornd, CreateDeleteRenameStatuses) {
+  EXPECT_EQ(vornd::do_create(t(), "/nope", "x"),
+            "ERR result=5 No such file or directory");
+  EXPECT_EQ(vornd::do_create(t(), "/sys", "x").substr(0, 12), "ERR result=5");
+  EXPECT_EQ(vornd::do_create(t(), "/ports", "A"), "ERR result=6 File exists");
+  EXPECT_EQ(vornd::do_create(t(), "/ports", "x\xff"),
+            "ERR result=22 Invalid argument");
+  EXPECT_EQ(vornd::do_create(t(), "/ports", "\"new one\""), "OK");
+  EXPECT_EQ(value(t(), "/ports/\"new one\"", "mtu"), "1500");
+  EXPECT_EQ(vornd::do_delete(t(), "/ports", "zz"), "ERR result=5 Success");
+  EXPECT_EQ(vornd::do_delete(t(), "/sys", "level"),
+            "ERR result=1 Operation not permitted");
+  EXPECT_EQ(vornd::do_rename(t(), "/ports", "b", "a"),
+            "ERR result=6 File exists");
+  EXPECT_EQ(vornd::do_rename(t(), "/sys", "level", "lvl"),
+            "ERR result=1 Operation not permitted");
+  EXPECT_EQ(vornd::do_rename(t(), "/ports", "b", "c"), "OK");
+  EXPECT_EQ(vornd::do_delete(t(), "/ports", "new\\ one"), "OK");
+  EXPECT_EQ(t().resolve("/ports/new one"), nullptr);
+}
+
+TEST_F(Vornd, ListingDescriptionAndHelpFormats) {
+  ASSERT_EQ(vornd::do_create(t(), "/ports", "x\\/y z"), "OK");
+  EXPECT_EQ(
+      *vornd::do_list(t(), "/ports").reply,
+      "a\na/mtu\na/tap\nb\nb/mtu\nb/tap\nx%2Fy+z\nx%2Fy+z/mtu\nx%2Fy+z/tap");
+  vornd::Answer leaf = vornd::do_list(t(), "/ports/a/mtu");
+  EXPECT_FALSE(leaf.reply);
+  EXPECT_EQ(leaf.status, "OK");
+  EXPECT_EQ(vornd::do_list(t(), "/none").status, kNoEnt);
+  const char *descriptions[][2] = {
+      {"/ports", "ops adhl"},
+      {"/sys/zone", "ops hgs\nchoices utc\nchoices cet"},
+      {"/sys/uplink", "ops hgsm\nmatches /ports"},
+      {"/param", "ops hl\nflags.1 hide"}};
+  for (const auto &d : descriptions)
+    EXPECT_EQ(*vornd::do_describe(t(), d[0]).reply, d[1]);
+  EXPECT_EQ(*vornd::do_help(t(), "/sys/").reply, "System.");
+  EXPECT_EQ(*vornd::do_help(t(), "/sys/name").reply, "Host+name.");
+  vornd::Answer none = vornd::do_help(t(), "/sys/zzz");
+  EXPECT_FALSE(none.reply);
+  EXPECT_EQ(none.status, kNoEnt);
+}
+
+TEST_F(Vornd, BatchesApplyAllOrNothingAndCommitAndRevertMoveValues) {
+  vornd::Session s = core->open_session("u");
+  EXPECT_EQ(handle(s, 50), "OK");
+  EXPECT_EQ(handle(s, 11, "/sys", "level", "4"), "OK");
+  EXPECT_EQ(value(s.candidate, "/sys", "level"), "3");  // staged only
+  EXPECT_EQ(handle(s, 11, "/sys", "level", "9"), kInsane);
+  EXPECT_EQ(handle(s, 51), "ERR batch rejected");
+  EXPECT_EQ(value(s.candidate, "/sys", "level"), "3");
+  handle(s, 50);
+  handle(s, 11, "/sys", "level", "2");
+  handle(s, 11, "/sys", "zone", "cet");
+  EXPECT_EQ(handle(s, 51), "OK");
+  EXPECT_EQ(value(s.candidate, "/sys", "zone"), "cet");
+  EXPECT_EQ(handle(s, 51).substr(0, 3), "ERR");  // no batch open
+  EXPECT_EQ(value(t(), "/sys", "level"), "3");
+  EXPECT_EQ(handle(s, 13), "OK");
+  EXPECT_EQ(value(t(), "/sys", "level"), "2");
+  handle(s, 11, "/sys", "level", "5");
+  EXPECT_EQ(handle(s, 22), "OK");
+  EXPECT_EQ(value(s.candidate, "/sys", "level"), "2");
+  EXPECT_EQ(handle(s, 77), "ERR Unknown request");
+}
+
+TEST_F(Vornd, MirrorAndSideEffectEntriesFollowTheList) {
+  EXPECT_EQ(value(t(), "/param/side-effect/ports", ""), ".state.ports");
+  EXPECT_EQ(value(t(), "/param/side-effect/ports/a", "tap"), ".state");
+  ASSERT_EQ(vornd::do_create(t(), "/ports", "c"), "OK");
+  EXPECT_NE(t().resolve("/state/ports/c/link"), nullptr);
+  EXPECT_EQ(value(t(), "/param/side-effect/ports/c", "tap"), ".state");
+  ASSERT_EQ(vornd::do_rename(t(), "/ports", "c", "d"), "OK");
+  EXPECT_EQ(t().resolve("/state/ports/c"), nullptr);
+  EXPECT_EQ(t().resolve("/param/side-effect/ports/c"), nullptr);
+  EXPECT_EQ(value(t(), "/param/side-effect/ports/d", "tap"), ".state");
+  ASSERT_EQ(vornd::do_delete(t(), "/ports", "a"), "OK");
+  EXPECT_EQ(t().resolve("/param/side-effect/ports/a"), nullptr);
+  EXPECT_EQ(*vornd::do_list(t(), "/state/ports").reply, "b\nb/link\nd\nd/link");
+}
+
+TEST_F(Vornd, RevealAddsAndRemovesNodes) {
+  ASSERT_EQ(set("/ports/b", "tap", "true"), "OK");
+  ASSERT_NE(t().resolve("/state/tapping"), nullptr);
+  EXPECT_EQ(*vornd::do_describe(t(), "/state/tapping").reply, "ops hg");
+  ASSERT_EQ(set("/ports/b", "tap", "false"), "OK");
+  EXPECT_EQ(t().resolve("/state/tapping"), nullptr);
+  // Two entries reveal the same node: it stays while either holds "true".
+  ASSERT_EQ(set("/ports/a", "tap", "true"), "OK");
+  ASSERT_EQ(set("/ports/b", "tap", "true"), "OK");
+  ASSERT_EQ(set("/ports/a", "tap", "false"), "OK");
+  EXPECT_NE(t().resolve("/state/tapping"), nullptr);
+  ASSERT_EQ(set("/ports/b", "tap", std::nullopt), "OK");
+  EXPECT_EQ(t().resolve("/state/tapping"), nullptr);
+  // A staged set reveals nothing until its batch closes.
+  EXPECT_EQ(vornd::do_set(t(), "/ports/b", "tap", "on", false), "OK");
+  EXPECT_EQ(t().resolve("/state/tapping"), nullptr);
+}
+
+TEST_F(Vornd, ModelErrorsNameFileAndLine) {
+  const char *cases[][2] = {
+      {"{\"nodes\": [\n {\"name\": \"a\"},\n {\"name\" \"b\"}\n]}",
+       "m.json:3: "},
+      {"{\"nodes\": [\n\n\n{\"name\": \"a\",}]}", "m.json:4:"},
+      {"{\"nodes\": [{\"name\": \"a\", \"type\": \"float\"}]}",
+       "m.json: /a: unknown type 'float'"},
+      {"{\"nodes\": [{\"name\": \"a\", \"children\": [{\"name\": \"b\", "
+       "\"ops\": \"gx\"}]}]}",
+       "m.json: /a/b: unknown operation letter 'x'"},
+      {"{\"nodes\": [{\"name\": \"p\", \"type\": \"integer\", \"min\": 5, "
+       "\"default\": 1}]}",
+       "m.json: /p: default '1': out of range"},
+      {"{\"nodes\": [{\"name\": \"s\", \"type\": \"string\", \"pattern\": "
+       "\"(\"}]}",
+       "m.json: /s: bad pattern"},
+      {"[]", "m.json: /: the model needs a \"nodes\" array"},
+  };
+  for (const auto &c : cases) {
+    std::string error;
+    EXPECT_FALSE(vornd::load_model(c[0], "m.json", error));
+    EXPECT_EQ(error.substr(0, strlen(c[1])), c[1]) << c[0];
+  }
+}
+
+TEST_F(Vornd, StoreRoundTripsValuesEntriesAndOddTexts) {
+  const std::string odd = "q\"b\\s\tcaf\xc3\xa9\x01";
+  ASSERT_EQ(vornd::do_create(t(), "/ports", "x/y"), "OK");
+  ASSERT_EQ(vornd::do_create(t(), "/ports", "q\\\"b\\\\s\tcaf\xc3\xa9\x01"),
+            "OK");
+  ASSERT_EQ(vornd::do_delete(t(), "/ports", "a"), "OK");
+  ASSERT_EQ(set("/ports/\"x/y\"", "mtu", "9000"), "OK");
+  ASSERT_EQ(set("/ports/b", "tap", "true"), "OK");
+  ASSERT_EQ(set("/sys", "note", odd), "OK");
+  Tree fresh(*model);
+  ASSERT_EQ(vornd::apply_store_text(fresh, vornd::store_text(t()), "s"), "");
+  EXPECT_EQ(*vornd::do_list(fresh, "/").reply, *vornd::do_list(t(), "/").reply);
+  EXPECT_EQ(value(fresh, "/ports/x\\/y", "mtu"), "9000");
+  EXPECT_EQ(value(fresh, "/sys", "note"), odd);
+  EXPECT_NE(Tree::find_kid(*fresh.resolve("/ports"), odd), nullptr);
+  EXPECT_NE(fresh.resolve("/state/tapping"), nullptr);  // effects redone
+  EXPECT_EQ(fresh.resolve("/state/ports/a"), nullptr);
+  // A bad store leaves the tree untouched.
+  std::string before = vornd::store_text(fresh);
+  EXPECT_EQ(vornd::apply_store_text(fresh, "{\n\"version\": 1,\n\"root\": }",
+                                    "s.json")
+                .substr(0, 9),
+            "s.json:3:");
+  EXPECT_EQ(vornd::apply_store_text(fresh, R"({"version": 1, "root": {"kids":
+      [{"name": "sys", "kids": [{"name": "level", "value": "77"}]}]}})",
+                                    "s.json"),
+            "s.json: /sys/level: value '77' fails its checks");
+  EXPECT_EQ(vornd::store_text(fresh), before);
+}
+
+TEST_F(Vornd, SaveReplacesTheFileAndReportsFailure) {
+  char dir[] = "/tmp/vornd-unit-XXXXXX";
+  ASSERT_TRUE(mkdtemp(dir));
+  std::string path = std::string(dir) + "/store.json";
+  ASSERT_EQ(vornd::save_store(t(), path), "");
+  ASSERT_EQ(set("/sys", "level", "1"), "OK");
+  ASSERT_EQ(vornd::save_store(t(), path), "");
+  Tree back(*model);
+  ASSERT_EQ(vornd::load_store(back, path), "");
+  EXPECT_EQ(value(back, "/sys", "level"), "1");
+  EXPECT_NE(vornd::save_store(t(), std::string(dir) + "/no/dir/s.json"), "");
+  std::filesystem::remove_all(dir);
+}
+
+TEST(VorndFiles, PasswordsPeerCredentialsAndOptions) {
+  char dir[] = "/tmp/vornd-unit-XXXXXX";
+  ASSERT_TRUE(mkdtemp(dir));
+  std::string path = std::string(dir) + "/users";
+  crypt_data data{};
+  std::string hash = crypt_r("s3cret", "$6$abcdefgh$", &data);
+  std::ofstream(path) << "# accounts\nalice:" << hash << ":19000:0:::\n";
+  std::string error;
+  auto users = vornd::load_users(path, error);
+  ASSERT_TRUE(users) << error;
+  vornd::Peer tcp, root{true, 0, ""}, nobody{true, 65534, ""};
+  EXPECT_TRUE(vornd::authenticate(tcp, "alice", "s3cret", &*users));
+  EXPECT_FALSE(vornd::authenticate(tcp, "alice", "s3cre", &*users));
+  EXPECT_FALSE(vornd::authenticate(tcp, "bob", "s3cret", &*users));
+  EXPECT_FALSE(vornd::authenticate(tcp, "alice", "s3cret", nullptr));
+  EXPECT_TRUE(vornd::authenticate(root, "anyone", "", nullptr));
+  EXPECT_FALSE(vornd::authenticate(nobody, "root", "", nullptr));
+  EXPECT_TRUE(vornd::authenticate(nobody, "nobody", "", nullptr));
+  std::ofstream(path) << "nocolon\n";
+  EXPECT_FALSE(vornd::load_users(path, error));
+  EXPECT_EQ(error, path + ":1: expected user:hash");
+  EXPECT_FALSE(vornd::same_secret("abc", "abd"));
+  EXPECT_FALSE(vornd::same_secret("abc", std::string("abc\0", 4)));
+  std::filesystem::remove_all(dir);
+  auto parse = [&](std::vector<const char *> args) {
+    args.insert(args.begin(), "vornd");
+    return vornd::parse_options(static_cast<int>(args.size()),
+                                const_cast<char **>(args.data()), error);
+  };
+  auto o = parse({"--socket", "/tmp/s", "--synthetic", "1000", "--store", "x"});
+  ASSERT_TRUE(o) << error;
+  EXPECT_EQ(o->socket, "/tmp/s");
+  EXPECT_EQ(o->synthetic, 1000);
+  EXPECT_EQ(parse({})->socket, "/dev/vornd");
+  EXPECT_FALSE(parse({"--synthetic", "12k"}));
+  EXPECT_FALSE(parse({"--store"}));
+  EXPECT_FALSE(parse({"--bogus"}));
+  EXPECT_FALSE(parse({"--model", "m", "--synthetic", "5"}));
+}
+
+}  // namespace
