@@ -1,6 +1,7 @@
 #include "common.h"
 
 #include <pwd.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,6 +35,17 @@ bool full_io(int fd, char *buf, size_t n, bool write_it) {
   _exit(0);
 }
 
+// Pins this process to the CPU named by the environment variable, if set,
+// so that the floor's echo side can sit where the daemon sits.
+void pin_from_env(const char *name) {
+  const char *cpu = getenv(name);
+  if (!cpu || !*cpu) return;
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  CPU_SET(atoi(cpu), &set);
+  sched_setaffinity(0, sizeof set, &set);
+}
+
 }  // namespace
 
 double us_since(Clock::time_point start) {
@@ -48,6 +60,7 @@ Floor start_floor() {
   f.child = fork();
   if (f.child == 0) {
     close(sv[0]);
+    pin_from_env("BENCH_ECHO_CPU");
     echo_child(sv[1]);
   }
   close(sv[1]);
