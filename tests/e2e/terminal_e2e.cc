@@ -1,6 +1,6 @@
 // The interactive shell on a real terminal against the real vornd: the
-// prompt, words known from the local tree, side effects, exit and ctrl-c
-// with and without changes, and a lost, taken-over or hung connection.
+// prompt, words known from the local tree, side effects, ctrl-D, ctrl-c with
+// changes, and a lost or hung connection.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <string.h>
@@ -95,10 +95,6 @@ TEST(Terminal, PromptFollowsCdAndWordsComeFromTheCurrentNode) {
   EXPECT_EQ(t.type("cd /system", "system -> "), "");
   EXPECT_EQ(t.type("get hostname timezone", "system -> "),
             "Get hostname: velmar\nGet timezone: UTC\n");
-  EXPECT_EQ(t.type("help", "system -> "),
-            "Identity and basic settings of the device.\n");
-  EXPECT_EQ(t.type("help timezone hostname", "system -> "),
-            "Name of the device: letters, digits and inner dashes.\n");
   EXPECT_EQ(t.type("set hostname=box contact=me", "system -> "),
             "Set hostname: OK\nSet contact: OK\n");
   // A bare name resets the parameter to the model's default.
@@ -106,9 +102,6 @@ TEST(Terminal, PromptFollowsCdAndWordsComeFromTheCurrentNode) {
   EXPECT_EQ(t.type("get hostname contact", "system -> "),
             "Get hostname: velmar\nGet contact: me\n");
   EXPECT_EQ(t.type("cd /", "cli -> "), "");
-  std::string frob = t.type("frob", "cli -> ");
-  EXPECT_TRUE(frob.starts_with("Valid commands are:\n")) << frob;
-  EXPECT_TRUE(frob.ends_with("bye is an alias for exit.\n")) << frob;
   t.pty.send("exit!\r");
   EXPECT_TRUE(t.ends_with_code(0)) << t.screen();
 }
@@ -116,6 +109,11 @@ TEST(Terminal, PromptFollowsCdAndWordsComeFromTheCurrentNode) {
 TEST(Terminal, CommitRevertAndCdWithoutWithAndWithTooManyArguments) {
   e2e::Daemon d;
   Session t(d);
+  // ctrl-D and an empty line only prompt again.
+  t.pty.send("\x04");
+  EXPECT_TRUE(t.pty.expect(kPrompt)) << t.screen();
+  t.pty.send("\r");
+  EXPECT_TRUE(t.pty.expect(kPrompt)) << t.screen();
   const std::string word2 =
       "Parse error: Word 2 (now) is not what was expected. (Expecting "
       "option).\n";
@@ -135,6 +133,7 @@ TEST(Terminal, CommitRevertAndCdWithoutWithAndWithTooManyArguments) {
   EXPECT_EQ(t.type("exit now", "system -> "), word2);
   t.pty.send("exit\r");
   EXPECT_TRUE(t.ends_with_code(0)) << t.screen();
+  EXPECT_EQ(t.screen().find("No autocommit"), std::string::npos);
 }
 
 TEST(Terminal, SideEffectOfASetShowsInTheNextListing) {
@@ -154,26 +153,6 @@ TEST(Terminal, SideEffectOfASetShowsInTheNextListing) {
   EXPECT_TRUE(t.ends_with_code(0)) << t.screen();
 }
 
-TEST(Terminal, CtrlDAndEmptyLinesPromptAgainExitEndsSilently) {
-  e2e::Daemon d;
-  Session s(d);
-  s.pty.send("\x04");
-  EXPECT_TRUE(s.pty.expect(kPrompt)) << s.screen();
-  s.pty.send("\r");
-  EXPECT_TRUE(s.pty.expect(kPrompt)) << s.screen();
-  s.pty.send("exit\r");
-  EXPECT_TRUE(s.ends_with_code(0)) << s.screen();
-  EXPECT_EQ(s.screen().find("No autocommit"), std::string::npos);
-}
-
-TEST(Terminal, CtrlCWithoutChangesSaysByeAndEndsBySigint) {
-  e2e::Daemon d;
-  Session s(d);
-  s.pty.send("some typing\x03");
-  EXPECT_TRUE(s.pty.expect("\nBye!")) << s.screen();
-  EXPECT_TRUE(s.ends_by_sigint()) << s.screen();
-}
-
 TEST(Terminal, CtrlCWithChangesWarnsOnceThenEnds) {
   e2e::Daemon d;
   Session s(d);
@@ -191,38 +170,6 @@ TEST(Terminal, CtrlCWithChangesWarnsOnceThenEnds) {
   EXPECT_TRUE(s.pty.expect("\r\nBye!")) << s.screen();
   EXPECT_TRUE(s.ends_by_sigint()) << s.screen();
   EXPECT_EQ(count(d.log(), "commit by"), 0) << d.log();
-}
-
-TEST(Terminal, ExitWithChangesRefusesAndExitBangDiscards) {
-  e2e::Daemon d;
-  Session s(d);
-  s.change_hostname();
-  EXPECT_EQ(s.type("exit", "system -> "), std::string(kUncommitted) + "\n");
-  s.pty.send("quit!\r");
-  EXPECT_TRUE(s.ends_with_code(0)) << s.screen();
-  EXPECT_EQ(s.screen().find("No autocommit"), std::string::npos);
-  EXPECT_EQ(count(d.log(), "commit by"), 0) << d.log();
-}
-
-TEST(Terminal, ExitWithAutocommitCommitsTwiceAndSaysSoOnce) {
-  e2e::Daemon d;
-  Session s(d, {"-C"});
-  s.change_hostname();
-  s.pty.send("quit\r");
-  EXPECT_TRUE(s.ends_with_code(0)) << s.screen();
-  EXPECT_EQ(count(s.screen(), "Changes committed.\n"), 1) << s.screen();
-  EXPECT_EQ(count(d.log(), "commit by root"), 2) << d.log();
-}
-
-TEST(Terminal, KilledDaemonAskAndNoEndsWithoutCommitNotice) {
-  e2e::Daemon d;
-  Session s(d);
-  d.signal(SIGKILL);
-  EXPECT_TRUE(s.pty.expect(kLost)) << s.screen();
-  EXPECT_TRUE(s.pty.expect(kReconnect));
-  s.pty.send("n");
-  EXPECT_TRUE(s.ends_with_code(0)) << s.screen();
-  EXPECT_EQ(s.screen().find("No autocommit"), std::string::npos);
 }
 
 TEST(Terminal, ReconnectDropsTheHalfLineAndReplaysTheJournalOnYes) {
@@ -267,22 +214,6 @@ TEST(Terminal, DeclinedReplayLeavesNoChangesToExitFor) {
   s.pty.send("exit\r");
   EXPECT_TRUE(s.ends_with_code(0)) << s.screen();
   EXPECT_EQ(s.screen().find("Replaying"), std::string::npos);
-}
-
-TEST(Terminal, ForcedLoginElsewhereLogsUsOut) {
-  e2e::Daemon d;
-  Session s(d);
-  e2e::RunRequest other;
-  other.program = e2e::bin_path("cli");
-  other.argv = {"cli", "-T", "-F", "-s", d.socket(), "frob"};
-  other.env = {"CLI_USER=root"};
-  e2e::RunResult r = e2e::run(other);
-  EXPECT_EQ(r.exit_code(), 256 - 16) << r.out << r.err;
-  EXPECT_TRUE(s.pty.expect("Another user has logged in, logging you out."))
-      << s.screen();
-  EXPECT_TRUE(s.pty.expect(kReconnect));
-  s.pty.send("n");
-  EXPECT_TRUE(s.ends_with_code(0)) << s.screen();
 }
 
 TEST(Terminal, StoppedDaemonGivesTheHungWarningBeforeALine) {

@@ -94,21 +94,27 @@ struct described {
   std::string matches;
 };
 
+// Returns the lines of text (one empty line for an empty text).
+strings lines(const std::string &text) {
+  strings out(1);
+  for (char c : text)
+    if (c == '\n')
+      out.emplace_back();
+    else
+      out.back() += c;
+  return out;
+}
+
 described describe(const std::string &path) {
   described d;
-  std::string text =
-      ask(VORNAL_MSG_DESCRIBE, nullptr, path.c_str(), nullptr, nullptr, nullptr)
-          .first;
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t end = text.find('\n', start);
-    std::string line = text.substr(start, end - start);
-    if (line.rfind("ops ", 0) == 0) d.ops = line.substr(4);
+  for (const std::string &line :
+       lines(ask(VORNAL_MSG_DESCRIBE, nullptr, path.c_str(), nullptr, nullptr,
+                 nullptr)
+                 .first)) {
+    if (line.starts_with("ops ")) d.ops = line.substr(4);
     if (line == "flags.1 hide") d.hidden = true;
-    if (line.rfind("choices ", 0) == 0) d.choices.push_back(line.substr(8));
-    if (line.rfind("matches ", 0) == 0) d.matches = line.substr(8);
-    if (end == std::string::npos) break;
-    start = end + 1;
+    if (line.starts_with("choices ")) d.choices.push_back(line.substr(8));
+    if (line.starts_with("matches ")) d.matches = line.substr(8);
   }
   return d;
 }
@@ -175,16 +181,11 @@ class TreeE2E : public ::testing::Test {
             nullptr, nullptr)
             .first;
     std::vector<strings> expected;
-    size_t start = 0;
-    while (listing != "<null>" && start <= listing.size()) {
-      size_t end = listing.find('\n', start);
+    for (const std::string &line :
+         listing == "<null>" ? strings{} : lines(listing)) {
       strings full = top_names;
-      for (const std::string &c :
-           components(listing.substr(start, end - start)))
-        full.push_back(c);
+      for (const std::string &c : components(line)) full.push_back(c);
       expected.push_back(full);
-      if (end == std::string::npos) break;
-      start = end + 1;
     }
     std::vector<cli_node *> got = preorder(top);
     EXPECT_EQ(got.size(), expected.size());
@@ -218,19 +219,6 @@ class TreeE2E : public ::testing::Test {
     letters += d.ops;
   }
 
-  // Builds a parsed command for path with one pair per name.
-  parsed_command *command(const char *path, const strings &names) {
-    parsed_command *pc = talloc_zero(nullptr, struct parsed_command);
-    pc->path = talloc_strdup(pc, path);
-    parsed_command_value_pair **tail = &pc->values;
-    for (const std::string &n : names) {
-      *tail = talloc_zero(pc, struct parsed_command_value_pair);
-      (*tail)->name = talloc_strdup(pc, n.c_str());
-      tail = &(*tail)->next;
-    }
-    return pc;
-  }
-
   e2e::Daemon daemon;
   int hidden = 0, with_choices = 0, with_matches = 0;
   std::string letters;
@@ -258,7 +246,8 @@ TEST_F(TreeE2E, CreateAndDeleteSideEffectsFollowTheMirroredList) {
                 nullptr, nullptr)
                 .second,
             "OK");
-  parsed_command *pc = command("/network/interfaces/eth2", {});
+  parsed_command *pc = talloc_zero(nullptr, struct parsed_command);
+  pc->path = talloc_strdup(pc, "/network/interfaces/eth2");
   check_side_effects(pc, 0);
   EXPECT_NE(node_from_path("/status/interfaces/eth2"), nullptr);
   expect_matches_daemon({"status", "interfaces"});

@@ -34,22 +34,11 @@ class Commands : public TreeTest {
     TreeTest::SetUp();
     fake_vornal::set_default(status_only("OK"));
   }
-  // Runs handler on a command for eth0 with one pair per word, split at the
-  // first "=" as the parser does; returns what it printed.
+  // Runs handler on a command for eth0 with one pair per word; returns what
+  // it printed.
   std::string run(int (*handler)(parsed_command *),
                   std::initializer_list<const char *> words) {
-    parsed_command *pc = talloc_zero(nullptr, struct parsed_command);
-    pc->command = -1;
-    pc->path = talloc_strdup(pc, eth0);
-    parsed_command_value_pair **tail = &pc->values;
-    for (std::string word : words) {
-      *tail = talloc_zero(pc, struct parsed_command_value_pair);
-      size_t eq = word.find('=');
-      (*tail)->name = talloc_strdup(pc, word.substr(0, eq).c_str());
-      if (eq != std::string::npos)
-        (*tail)->value = talloc_strdup(pc, word.substr(eq + 1).c_str());
-      tail = &(*tail)->next;
-    }
+    parsed_command *pc = make_command(eth0, words);
     std::string out = printed([&] { result = handler(pc); });
     for (parsed_command_value_pair *p = pc->values; p; p = p->next)
       EXPECT_TRUE(!p->request && !p->status_text) << "left behind";

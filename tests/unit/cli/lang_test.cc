@@ -166,9 +166,6 @@ TEST_F(Lang, ScriptLines) {
              "parameters: existing path, new node name.\n"},
             {"get a b ", "get path=a values=b"},
             {"get b ", "get values=b"},
-            {"get ",
-             "refused status=-17 || Parse error: get takes the following "
-             "parameters: optional path, parameter.\n"},
             {"set a b ", kUnable},  // b would be a path after a path
             {"set a x=1 y=2 z= w=a=b ", "set path=a values=x=1|y=2|z=|w=a=b"},
             {"set x=\"a b\"", "set values=x=\"a b\" partial=x=\"a b\""},
@@ -178,12 +175,6 @@ TEST_F(Lang, ScriptLines) {
             {"add ",
              "refused status=-17 || Parse error: add takes the following "
              "parameters: new path, optional parameter, optional value.\n"},
-            {"delete ",
-             "refused status=-17 || Parse error: delete takes the following "
-             "parameters: existing path.\n"},
-            {"frobnicate a ",
-             "refused status=-16 || Parse error: frobnicate is not a valid "
-             "command.\n"},
             {"version now ", kUnable},
             {"help /x a b", kUnable},
             // Interactive-only: the dispatcher refuses it; its words are not

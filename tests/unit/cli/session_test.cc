@@ -2,13 +2,10 @@
 // the change journal with commit, revert and replay, exit with autocommit,
 // the connection check and the prompt.
 #include <fcntl.h>
-#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "commands/handlers.h"
@@ -133,22 +130,6 @@ TEST_F(Session, InterruptHandlerRestartsReadsAndOnlyRecords) {
   EXPECT_FALSE(interrupt_pending());
   ASSERT_EQ(write(p[1], "k", 1), 1);
   EXPECT_EQ(wait_for_input(p[0]), 1);
-  // An interrupt arriving during a wait ends it.
-  char key;
-  ASSERT_EQ(read(p[0], &key, 1), 1);
-  std::thread sender([] {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);  // deliver to the waiter
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    kill(getpid(), SIGINT);
-  });
-  EXPECT_EQ(wait_for_input(p[0]), 0);
-  sender.join();
-  EXPECT_TRUE(interrupt_pending());
-  cli_state.typed_since_mark = true;
-  printed([] { act_on_interrupt(); });
   close(p[0]);
   close(p[1]);
 }

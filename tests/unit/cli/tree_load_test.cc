@@ -231,14 +231,7 @@ class SideEffect : public Load {
   // and returns what it printed.
   std::string check(const char *path, std::initializer_list<const char *> names,
                     int per_value) {
-    parsed_command *pc = talloc_zero(nullptr, struct parsed_command);
-    pc->path = talloc_strdup(pc, path);
-    parsed_command_value_pair **tail = &pc->values;
-    for (const char *name : names) {
-      *tail = talloc_zero(pc, struct parsed_command_value_pair);
-      (*tail)->name = talloc_strdup(pc, name);
-      tail = &(*tail)->next;
-    }
+    parsed_command *pc = make_command(path, names);
     std::string out = printed([&] { check_side_effects(pc, per_value); });
     talloc_free(pc);
     return out;

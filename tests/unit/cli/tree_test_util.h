@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "lang/parser.h"
 #include "shell/state.h"
 #include "support/fake_vornal.h"
 #include "tree/node.h"
@@ -64,4 +65,23 @@ std::string printed(Fn fn) {
   fn();
   fflush(stdout);
   return ::testing::internal::GetCapturedStdout();
+}
+
+// Returns a talloc'd command for path with one pair per word, split at the
+// first "=" as the parser does; the caller frees it with talloc_free.
+inline parsed_command *make_command(const char *path,
+                                    std::initializer_list<const char *> words) {
+  parsed_command *pc = talloc_zero(nullptr, struct parsed_command);
+  pc->command = -1;
+  pc->path = talloc_strdup(pc, path);
+  parsed_command_value_pair **tail = &pc->values;
+  for (std::string word : words) {
+    *tail = talloc_zero(pc, struct parsed_command_value_pair);
+    size_t eq = word.find('=');
+    (*tail)->name = talloc_strdup(pc, word.substr(0, eq).c_str());
+    if (eq != std::string::npos)
+      (*tail)->value = talloc_strdup(pc, word.substr(eq + 1).c_str());
+    tail = &(*tail)->next;
+  }
+  return pc;
 }

@@ -20,6 +20,19 @@ wire::Text take(char *s) {
   return copy;
 }
 
+// Writes all of data to fd; returns false on error.
+bool write_all(int fd, const std::string &data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n =
+        ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
 }  // namespace
 
 Result call(int type, const char *a1, const char *a2, const char *a3,
@@ -49,18 +62,6 @@ long wait_state(int want, long max_ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return -1;
-}
-
-bool write_all(int fd, const std::string &data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n =
-        ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 Server::Server(int hello_version) : hello_version_(hello_version) {
@@ -101,7 +102,6 @@ void Server::run() {
     if (::poll(&p, 1, 20) <= 0) continue;
     int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
-    ++connections_;
     serve(fd);
     ::close(fd);
   }

@@ -46,7 +46,6 @@ class Server {
   // Every request received so far (no-ops included), and counts.
   std::vector<wire::Request> requests();
   int noops();
-  int connections() const { return connections_; }
   int closed_by_peer() const { return peer_closed_; }
 
  private:
@@ -60,14 +59,11 @@ class Server {
   std::atomic<bool> stop_{false};
   std::atomic<bool> close_req_{false};
   std::atomic<uint32_t> notice_req_{0};
-  std::atomic<int> connections_{0}, peer_closed_{0};
+  std::atomic<int> peer_closed_{0};
   std::mutex mu_;
   std::vector<wire::Request> requests_;
   std::thread thread_;
 };
-
-// Writes all of data to fd; returns false on error.
-bool write_all(int fd, const std::string &data);
 
 struct Result {
   bool got = false;  // a handle came back

@@ -3,6 +3,8 @@
 // effects, the model, store and users files and the command line.
 #include <crypt.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -304,6 +306,23 @@ TEST_F(Vornd, SaveReplacesTheFileAndReportsFailure) {
   ASSERT_EQ(vornd::load_store(back, path), "");
   EXPECT_EQ(value(back, "/sys", "level"), "1");
   EXPECT_NE(vornd::save_store(t(), std::string(dir) + "/no/dir/s.json"), "");
+  // A write that fails half-way (a full disk) keeps the old file whole and
+  // leaves no temporary file behind.
+  std::string before = vornd::store_text(back);
+  ASSERT_EQ(set("/sys", "level", "2"), "OK");
+  rlimit saved{}, small{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  small = {16, saved.rlim_max};
+  signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &small);
+  std::string err = vornd::save_store(t(), path);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, SIG_DFL);
+  EXPECT_NE(err, "");
+  Tree again(*model);
+  ASSERT_EQ(vornd::load_store(again, path), "");
+  EXPECT_EQ(vornd::store_text(again), before);
+  EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
   std::filesystem::remove_all(dir);
 }
 
