@@ -85,6 +85,13 @@ void stop_floor(Floor &f) {
   f = Floor{};
 }
 
+const char *option(int argc, char **argv, const char *name,
+                   const char *fallback) {
+  for (int i = 1; i + 1 < argc; i += 2)
+    if (strcmp(argv[i], name) == 0) return argv[i + 1];
+  return fallback;
+}
+
 void login(const char *socket) {
   int st = vornal_connect(socket);
   if (st != VORNAL_STATE_CONNECTED) {

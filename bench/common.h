@@ -30,6 +30,11 @@ double time_floor(const Floor &f, int rounds);
 // Closes the floor's socket and waits for its echo process.
 void stop_floor(Floor &f);
 
+// Returns the value after "name" among argv's "--flag value" pairs, or
+// fallback when it is not given.
+const char *option(int argc, char **argv, const char *name,
+                   const char *fallback = nullptr);
+
 // Connects to socket and logs in as the effective user; exits on failure.
 void login(const char *socket);
 

@@ -109,11 +109,8 @@ int run_figures(const char *socket) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  const char *socket = nullptr, *pid = nullptr;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (strcmp(argv[i], "--socket") == 0) socket = argv[i + 1];
-    if (strcmp(argv[i], "--rss") == 0) pid = argv[i + 1];
-  }
+  const char *socket = bench::option(argc, argv, "--socket");
+  const char *pid = bench::option(argc, argv, "--rss");
   if (!socket) {
     fprintf(stderr, "usage: %s --socket PATH [--rss PID]\n", argv[0]);
     return 2;

@@ -45,11 +45,8 @@ bool wait_for(int fd, const char *text, int limit_s) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  const char *cli = nullptr, *socket = nullptr;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (strcmp(argv[i], "--cli") == 0) cli = argv[i + 1];
-    if (strcmp(argv[i], "--socket") == 0) socket = argv[i + 1];
-  }
+  const char *cli = bench::option(argc, argv, "--cli");
+  const char *socket = bench::option(argc, argv, "--socket");
   if (!cli || !socket) {
     fprintf(stderr, "usage: %s --cli PATH --socket PATH\n", argv[0]);
     return 2;

@@ -80,11 +80,8 @@ double time_show(cli_node *node) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  const char *socket = nullptr, *branch = "/ports";
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (strcmp(argv[i], "--socket") == 0) socket = argv[i + 1];
-    if (strcmp(argv[i], "--branch") == 0) branch = argv[i + 1];
-  }
+  const char *socket = bench::option(argc, argv, "--socket");
+  const char *branch = bench::option(argc, argv, "--branch", "/ports");
   if (!socket) {
     fprintf(stderr, "usage: %s --socket PATH [--branch PATH]\n", argv[0]);
     return 2;

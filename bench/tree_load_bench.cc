@@ -128,12 +128,8 @@ void explain_empty_listing() {
 }  // namespace
 
 int main(int argc, char **argv) {
-  const char *socket = nullptr;
-  int rounds = 3;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (strcmp(argv[i], "--socket") == 0) socket = argv[i + 1];
-    if (strcmp(argv[i], "--rounds") == 0) rounds = atoi(argv[i + 1]);
-  }
+  const char *socket = bench::option(argc, argv, "--socket");
+  int rounds = atoi(bench::option(argc, argv, "--rounds", "3"));
   if (!socket || rounds < 1) {
     fprintf(stderr, "usage: %s --socket PATH [--rounds R]\n", argv[0]);
     return 2;
