@@ -90,6 +90,17 @@ double block_cost(size_t size, bool tallocd) {
   return cost;
 }
 
+// Returns the bytes of talloc's header in front of each block: the distance
+// between two consecutive 16-byte blocks of a pool, less one block.
+long talloc_header_bytes() {
+  void *pool = talloc_pool(nullptr, 1024);
+  char *a = static_cast<char *>(talloc_size(pool, 16));
+  char *b = static_cast<char *>(talloc_size(pool, 16));
+  long header = b - a - 16;
+  talloc_free(pool);
+  return header;
+}
+
 // Returns the number of nodes below the root.
 long count_nodes(const cli_node *root) {
   long n = 0;
@@ -188,5 +199,13 @@ int main(int argc, char **argv) {
       "a 24-byte block costs %.0f heap bytes through talloc, %.0f through "
       "malloc:\n  talloc's headers alone take %.1f MiB of the tree\n",
       talloc24, malloc24, tree_blocks * (talloc24 - malloc24) / 1048576.0);
+  // No allocator can go below payload, talloc's header and malloc's size
+  // word per block, so this bounds what the described layout can reach.
+  long header = talloc_header_bytes();
+  double least = tree_bytes + tree_blocks * (header + sizeof(size_t));
+  printf(
+      "least this tree can take: %.1f MB (%.1f MiB): payload, plus %ld "
+      "bytes of talloc header and %zu of malloc size word per block\n",
+      least / 1e6, least / 1048576.0, header, sizeof(size_t));
   return nodes > 0 ? 0 : 1;
 }
