@@ -20,9 +20,7 @@
 #include <fstream>
 #include <thread>
 
-#include "support/daemon.h"
-#include "support/pty.h"
-#include "support/run.h"
+#include "support/e2e.h"
 #include "vornal.h"
 
 namespace e2e {
@@ -36,16 +34,6 @@ const std::string takeover_question =
 const std::string secret_hash =
     "$6$velmarsalt$RjBcVkCehDGAlc727Id/GW3MJDhPZcKyQICE.lKXCrwsBkUZKMThf6ZpHUA7"
     "WMVEbUamZr/nii3CwefbcG70t1";
-
-RunResult run_cli(const std::vector<std::string> &args,
-                  const std::vector<std::string> &env = {}) {
-  RunRequest req;
-  req.program = bin_path("cli");
-  req.argv = {"cli"};
-  req.argv.insert(req.argv.end(), args.begin(), args.end());
-  req.env = env;
-  return run(req);
-}
 
 // Returns true once something accepts TCP connections on 127.0.0.1:port.
 bool wait_for_port(int port) {
@@ -62,17 +50,6 @@ bool wait_for_port(int port) {
   }
   return false;
 }
-
-// A private folder removed at the end of the test.
-struct TempDir {
-  TempDir() {
-    char tmpl[] = "/tmp/cli-e2e-XXXXXX";
-    path = mkdtemp(tmpl) ? tmpl : "";
-    EXPECT_FALSE(path.empty());
-  }
-  ~TempDir() { std::filesystem::remove_all(path); }
-  std::string path;
-};
 
 // A vornd that also listens on TCP and knows user "root" with password
 // "secret".
@@ -149,11 +126,11 @@ bool leave_at_prompt(Pty &pty) {
 TEST(CliStart, PasswordFromTheEnvironmentOrTheTerminalOverTcp) {
   TcpDaemon d;
   // No terminal: no prompt and no warning.
-  RunResult right = run_cli({"-s", d.server()}, {"CLI_PASSWORD=secret"});
+  RunResult right = run({"cli", "-s", d.server()}, "", {"CLI_PASSWORD=secret"});
   EXPECT_EQ(right.out + right.err, "");
   EXPECT_EQ(right.exit_code(), 0) << d.daemon.log();
   for (std::string typed : {"secret", "guess", "sec\x03"}) {
-    Pty pty(bin_path("cli"), {"cli", "-q", "-s", d.server()});
+    Pty pty({"cli", "-q", "-s", d.server()});
     ASSERT_TRUE(pty.expect("Password:")) << pty.output();
     ASSERT_TRUE(wait_until_off(pty, ECHO));
     pty.send(typed == "sec\x03" ? typed : typed + "\n");
@@ -176,7 +153,7 @@ TEST(CliStart, TakeoverQuestionOnATerminal) {
   Daemon d;
   HeldSession held(d.socket());
   for (const char *key : {"n", "Y"}) {
-    Pty pty(bin_path("cli"), {"cli", "-q", "-s", d.socket()});
+    Pty pty({"cli", "-q", "-s", d.socket()});
     ASSERT_TRUE(pty.expect(takeover_question)) << pty.output();
     ASSERT_TRUE(wait_until_off(pty, ICANON));
     pty.send(key);
@@ -197,7 +174,7 @@ TEST(CliStart, TakeoverQuestionOnATerminal) {
 std::vector<std::string> in_namespace(const std::string &overlay_dir,
                                       const std::vector<std::string> &args) {
   std::vector<std::string> argv = {
-      "unshare",
+      "/usr/bin/unshare",
       "-m",
       "sh",
       "-c",
@@ -217,7 +194,7 @@ TEST(CliStart, GreetingOnATerminalWritesALargeMotdWhole) {
   std::filesystem::create_directories(dir.path + "/zarcli");
   std::ofstream(dir.path + "/zarcli/motd", std::ios::binary) << motd;
   {
-    Pty pty("/usr/bin/unshare", in_namespace(dir.path, {"-s", d.socket()}),
+    Pty pty(in_namespace(dir.path, {"-s", d.socket()}),
             {"CLI_PASSWORD=unused"});
     EXPECT_TRUE(leave_at_prompt(pty)) << pty.output();
     EXPECT_TRUE(without_cr(pty.output())
@@ -229,8 +206,7 @@ TEST(CliStart, GreetingOnATerminalWritesALargeMotdWhole) {
   }
   {
     // -q: nothing before the first prompt.
-    Pty pty("/usr/bin/unshare",
-            in_namespace(dir.path, {"-q", "-s", d.socket()}),
+    Pty pty(in_namespace(dir.path, {"-q", "-s", d.socket()}),
             {"CLI_PASSWORD=unused"});
     EXPECT_TRUE(leave_at_prompt(pty)) << pty.output();
     EXPECT_EQ(pty.output().find("cli -> "), pty.output().find("cli"))
@@ -240,7 +216,7 @@ TEST(CliStart, GreetingOnATerminalWritesALargeMotdWhole) {
   {
     // The built-in server: no "Attempting" line (the connect then fails,
     // after the greeting).
-    Pty pty("/usr/bin/unshare", in_namespace(dir.path, {}));
+    Pty pty(in_namespace(dir.path, {}));
     pty.wait();
     EXPECT_TRUE(without_cr(pty.output())
                     .starts_with(banner + motd + "Connection to /dev/vornd "))
@@ -251,11 +227,11 @@ TEST(CliStart, GreetingOnATerminalWritesALargeMotdWhole) {
 TEST(CliStart, NoGreetingWhenCommandsDoNotComeFromTheTerminal) {
   Daemon d;
   const std::vector<std::string> env = {"CLI_PASSWORD=unused"};
-  Pty words(bin_path("cli"), {"cli", "-s", d.socket(), "list"}, env);
+  Pty words({"cli", "-s", d.socket(), "list"}, env);
   EXPECT_TRUE(exited_with(words.wait(), 0)) << words.output();
   EXPECT_EQ(words.output(),
             "  system\r\n  network\r\n  services\r\n  users\r\n  status\r\n");
-  Pty script(bin_path("cli"), {"cli", "-s", d.socket(), "-f", "-"}, env);
+  Pty script({"cli", "-s", d.socket(), "-f", "-"}, env);
   script.send("\x04");  // the end of the script
   EXPECT_TRUE(exited_with(script.wait(), 0)) << script.output();
   EXPECT_EQ(script.output(), "");

@@ -10,9 +10,7 @@
 #include <algorithm>
 #include <string>
 
-#include "support/daemon.h"
-#include "support/pty.h"
-#include "support/run.h"
+#include "support/e2e.h"
 
 namespace {
 
@@ -26,7 +24,7 @@ const char kUncommitted[] =
 // An interactive cli on d with extra options, waiting at its first prompt.
 struct Session {
   Session(const e2e::Daemon &d, std::vector<std::string> extra = {})
-      : pty(e2e::bin_path("cli"), args(d, extra), {"CLI_USER=root"}) {
+      : pty(args(d, extra), {"CLI_USER=root"}) {
     EXPECT_TRUE(pty.expect(kPrompt)) << screen();
   }
   static std::vector<std::string> args(const e2e::Daemon &d,
@@ -172,48 +170,39 @@ TEST(Terminal, CtrlCWithChangesWarnsOnceThenEnds) {
   EXPECT_EQ(count(d.log(), "commit by"), 0) << d.log();
 }
 
-TEST(Terminal, ReconnectDropsTheHalfLineAndReplaysTheJournalOnYes) {
-  e2e::Daemon d;
-  Session s(d);
-  s.change_hostname();
-  s.pty.send("half a li");
-  d.signal(SIGKILL);
-  EXPECT_TRUE(s.pty.expect(kLost)) << s.screen();
-  EXPECT_TRUE(s.pty.expect(kReconnect));
-  d.restart();
-  s.pty.send("y");
-  EXPECT_TRUE(
-      s.pty.expect("Would you like to replay uncommitted modifications? y/N"))
-      << s.screen();
-  s.pty.send("y");
-  EXPECT_TRUE(s.pty.expect("\r\nReplaying: cd system\r\n")) << s.screen();
-  EXPECT_TRUE(s.pty.expect("\r\nReplaying: set hostname=gw\r\n"));
-  EXPECT_TRUE(s.pty.expect("Set hostname: OK"));
-  EXPECT_TRUE(s.pty.expect("system -> ")) << "back on the same branch";
-  EXPECT_EQ(s.type("get hostname", "system -> "), "Get hostname: gw\n");
-  EXPECT_EQ(s.screen().find("Valid commands"), std::string::npos)
-      << "the half line ran";
-  // The replay set the change flag again: exit refuses.
-  EXPECT_EQ(s.type("exit", "system -> "), std::string(kUncommitted) + "\n");
-  s.pty.send("quit!\r");
-  EXPECT_TRUE(s.ends_with_code(0)) << s.screen();
-}
-
-TEST(Terminal, DeclinedReplayLeavesNoChangesToExitFor) {
-  e2e::Daemon d;
-  Session s(d);
-  s.change_hostname();
-  d.signal(SIGKILL);
-  EXPECT_TRUE(s.pty.expect(kReconnect)) << s.screen();
-  d.restart();
-  s.pty.send("y");
-  EXPECT_TRUE(s.pty.expect("replay uncommitted modifications? y/N"));
-  s.pty.send("n");
-  EXPECT_TRUE(s.pty.expect("system -> ")) << s.screen();
-  EXPECT_EQ(s.type("get hostname", "system -> "), "Get hostname: velmar\n");
-  s.pty.send("exit\r");
-  EXPECT_TRUE(s.ends_with_code(0)) << s.screen();
-  EXPECT_EQ(s.screen().find("Replaying"), std::string::npos);
+TEST(Terminal, ReconnectDropsTheHalfLineAndReplaysTheJournalOnlyOnYes) {
+  for (bool yes : {true, false}) {
+    e2e::Daemon d;
+    Session s(d);
+    s.change_hostname();
+    s.pty.send("half a li");
+    d.signal(SIGKILL);
+    EXPECT_TRUE(s.pty.expect(kLost)) << s.screen();
+    EXPECT_TRUE(s.pty.expect(kReconnect));
+    d.restart();
+    s.pty.send("y");
+    EXPECT_TRUE(
+        s.pty.expect("Would you like to replay uncommitted modifications? y/N"))
+        << s.screen();
+    s.pty.send(yes ? "y" : "n");
+    if (yes) {
+      EXPECT_TRUE(s.pty.expect("\r\nReplaying: cd system\r\n")) << s.screen();
+      EXPECT_TRUE(s.pty.expect("\r\nReplaying: set hostname=gw\r\n"));
+      EXPECT_TRUE(s.pty.expect("Set hostname: OK"));
+    }
+    EXPECT_TRUE(s.pty.expect("system -> ")) << "back on the same branch";
+    EXPECT_EQ(s.type("get hostname", "system -> "),
+              yes ? "Get hostname: gw\n" : "Get hostname: velmar\n");
+    EXPECT_EQ(s.screen().find("Valid commands"), std::string::npos)
+        << "the half line ran";
+    // Only the replay sets the change flag again: exit refuses.
+    if (yes) {
+      EXPECT_EQ(s.type("exit", "system -> "), std::string(kUncommitted) + "\n");
+    }
+    s.pty.send(yes ? "quit!\r" : "exit\r");
+    EXPECT_TRUE(s.ends_with_code(0)) << s.screen();
+    EXPECT_EQ(s.screen().find("Replaying") == std::string::npos, !yes);
+  }
 }
 
 TEST(Terminal, StoppedDaemonGivesTheHungWarningBeforeALine) {

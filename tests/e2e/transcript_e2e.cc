@@ -10,8 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "support/daemon.h"
-#include "support/run.h"
+#include "support/e2e.h"
 
 namespace {
 
@@ -112,21 +111,15 @@ std::string diff(const std::string &want, const std::string &got) {
 // Runs one case against d and checks output, stderr and status.
 void run_case(const Case &c, const e2e::Daemon &d) {
   SCOPED_TRACE(c.name + " (line " + std::to_string(c.line) + ")");
-  e2e::RunRequest req;
-  req.program = e2e::bin_path("cli");
-  req.argv = {"cli"};
-  if (!c.argv_given) req.argv.insert(req.argv.end(), {"-T", "-s", d.socket()});
+  std::vector<std::string> argv = {"cli"};
+  if (!c.argv_given) argv.insert(argv.end(), {"-T", "-s", d.socket()});
   if (c.script_file) {
     std::ofstream(d.dir() + "/script.cli", std::ios::binary) << c.script;
-    req.argv.insert(req.argv.end(), {"-f", d.dir() + "/script.cli"});
-  } else {
-    req.input = c.script;
+    argv.insert(argv.end(), {"-f", d.dir() + "/script.cli"});
   }
-  for (const std::string &a : c.args) req.argv.push_back(fill(a, d));
-  req.env = c.env;
-  req.uid = c.uid;
-  req.timeout_ms = 20000;
-  e2e::RunResult r = e2e::run(req);
+  for (const std::string &a : c.args) argv.push_back(fill(a, d));
+  e2e::RunResult r =
+      e2e::run(argv, c.script_file ? "" : c.script, c.env, c.uid, 20000);
   EXPECT_FALSE(r.timed_out);
   std::string want = fill(c.out, d);
   EXPECT_TRUE(r.out == want) << "stdout differs (- expected, + got):\n"
@@ -166,19 +159,16 @@ INSTANTIATE_TEST_SUITE_P(Files, Transcript,
 // Input no transcript can hold: a 256 KiB line and raw control bytes.
 TEST(TranscriptInput, BadInputNeitherCrashesNorHangs) {
   e2e::Daemon d;
-  e2e::RunRequest req;
-  req.input = "frob " + std::string(1 << 18, 'x') + "\nget \"/system\n" +
-              "get hostname\\\nget \\\n" +
-              std::string(
-                  "\x01\x02\x7f\xff\xfe \x1b"
-                  "frob\n",
-                  12) +
-              std::string("\0\0\0 commit\n", 11) + "\t\t\"\"\"\\\\\\\ncommit\n";
-  req.program = e2e::bin_path("cli");
-  req.argv = {"cli", "-T", "-s", d.socket()};
-  req.env = {"CLI_USER=root"};
-  req.timeout_ms = 60000;
-  e2e::RunResult r = e2e::run(req);
+  std::string input = "frob " + std::string(1 << 18, 'x') +
+                      "\nget \"/system\n" + "get hostname\\\nget \\\n" +
+                      std::string(
+                          "\x01\x02\x7f\xff\xfe \x1b"
+                          "frob\n",
+                          12) +
+                      std::string("\0\0\0 commit\n", 11) +
+                      "\t\t\"\"\"\\\\\\\ncommit\n";
+  e2e::RunResult r = e2e::run({"cli", "-T", "-s", d.socket()}, input,
+                              {"CLI_USER=root"}, (uid_t)-1, 60000);
   ASSERT_FALSE(r.timed_out);
   EXPECT_EQ(r.signal(), 0) << r.err;
   // Every line before the last was read and run; the last one set the status.

@@ -1,0 +1,372 @@
+#include "support/e2e.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace e2e {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int ms_left(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - Clock::now());
+  return left.count() > 0 ? (int)left.count() : 0;
+}
+
+void sleep_ms(int ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// Returns a socket connected to the Unix socket at path, or -1.
+int connect_unix(const std::string &path) {
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+  if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0)
+    return fd;
+  ::close(fd);
+  return -1;
+}
+
+// Writes all of data to fd; returns false when it cannot.
+bool write_all(int fd, const std::string &data) {
+  for (size_t done = 0; done < data.size();) {
+    ssize_t n =
+        ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+    if (n < 0 && errno == ENOTSOCK)
+      n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += (size_t)n;
+  }
+  return true;
+}
+
+// Returns the test's environment without CLI_USER, CLI_PASSWORD and
+// CLI_SERVER, with the "NAME=value" entries of extra added or replaced.
+std::vector<std::string> child_env(const std::vector<std::string> &extra) {
+  std::vector<std::string> names = {"CLI_USER", "CLI_PASSWORD", "CLI_SERVER"};
+  for (const std::string &x : extra) names.push_back(x.substr(0, x.find('=')));
+  std::vector<std::string> env;
+  for (char **e = environ; *e; ++e) {
+    std::string entry = *e;
+    bool dropped = false;
+    for (const std::string &n : names)
+      dropped = dropped || entry.compare(0, n.size() + 1, n + "=") == 0;
+    if (!dropped) env.push_back(entry);
+  }
+  env.insert(env.end(), extra.begin(), extra.end());
+  return env;
+}
+
+// Returns a null-terminated array of pointers into texts (for exec).
+std::vector<char *> c_strings(const std::vector<std::string> &texts) {
+  std::vector<char *> v;
+  for (const std::string &t : texts) v.push_back(const_cast<char *>(t.c_str()));
+  v.push_back(nullptr);
+  return v;
+}
+
+// Returns an anonymous file holding text, read from its start.
+int memory_file(const std::string &text) {
+  int fd = memfd_create("e2e", MFD_CLOEXEC);
+  EXPECT_TRUE(fd >= 0 && write_all(fd, text)) << strerror(errno);
+  lseek(fd, 0, SEEK_SET);
+  return fd;
+}
+
+// Returns everything in the file fd and closes it.
+std::string contents(int fd) {
+  std::string out;
+  char buf[65536];
+  lseek(fd, 0, SEEK_SET);
+  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) out.append(buf, n);
+  close(fd);
+  return out;
+}
+
+}  // namespace
+
+std::string bin_path(const std::string &program) {
+  if (program.find('/') != std::string::npos) return program;
+  std::string path = std::string(VELMAR_BIN_DIR) + "/" + program;
+  if (access(path.c_str(), X_OK) != 0)
+    ADD_FAILURE() << "missing program " << path << " (build it first)";
+  return path;
+}
+
+int free_port() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+  getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
+
+std::string without_cr(const std::string &text) {
+  std::string s;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+      s += text[i];
+  return s;
+}
+
+TempDir::TempDir() {
+  char tmpl[] = "/tmp/velmar-e2e-XXXXXX";
+  EXPECT_TRUE(mkdtemp(tmpl)) << strerror(errno);
+  path = tmpl;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path, ec);
+}
+
+int RunResult::exit_code() const {
+  return wait_status >= 0 && WIFEXITED(wait_status) ? WEXITSTATUS(wait_status)
+                                                    : -1;
+}
+
+int RunResult::signal() const {
+  return wait_status >= 0 && WIFSIGNALED(wait_status) ? WTERMSIG(wait_status)
+                                                      : 0;
+}
+
+RunResult run(const std::vector<std::string> &argv, const std::string &input,
+              const std::vector<std::string> &env, uid_t uid, int timeout_ms) {
+  RunResult res;
+  std::string program = bin_path(argv[0]);
+  std::vector<std::string> envs = child_env(env);
+  std::vector<char *> args = c_strings(argv), envp = c_strings(envs);
+  int in = memory_file(input), out = memory_file(""), err = memory_file("");
+  pid_t pid = fork();
+  if (pid == 0) {  // only async-signal-safe calls: the test may have threads
+    dup2(in, 0), dup2(out, 1), dup2(err, 2);
+    if (uid != (uid_t)-1 &&
+        (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0))
+      _exit(126);
+    execve(program.c_str(), args.data(), envp.data());
+    _exit(127);
+  }
+  close(in);
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (pid > 0 && waitpid(pid, &res.wait_status, WNOHANG) == 0) {
+    if ((res.timed_out = ms_left(deadline) == 0)) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &res.wait_status, 0);
+      break;
+    }
+    sleep_ms(2);
+  }
+  res.out = contents(out);
+  res.err = contents(err);
+  return res;
+}
+
+Daemon::Daemon(std::vector<std::string> extra)
+    : extra_(std::move(extra)), socket_(dir_.path + "/vornd.sock") {
+  start();
+}
+
+Daemon::~Daemon() {
+  if (pid_ > 0) ::kill(pid_, SIGCONT), signal(SIGTERM);
+}
+
+void Daemon::start() {
+  std::vector<std::string> args = {bin_path("vornd"), "--socket", socket_};
+  args.insert(args.end(), extra_.begin(), extra_.end());
+  std::vector<char *> argv = c_strings(args);
+  std::string log_path = dir() + "/vornd.log";
+  pid_ = fork();
+  if (pid_ == 0) {
+    dup2(open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644), 2);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  for (int i = 0; i < 500; ++i, sleep_ms(10)) {
+    if (int fd = connect_unix(socket_); fd >= 0) return (void)::close(fd);
+    if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+      pid_ = -1;
+      ADD_FAILURE() << "vornd exited at start:\n" << log();
+      return;
+    }
+  }
+  ADD_FAILURE() << "vornd did not start listening on " << socket_;
+}
+
+std::string Daemon::log() const {
+  std::stringstream ss;
+  ss << std::ifstream(dir() + "/vornd.log").rdbuf();
+  return ss.str();
+}
+
+int Daemon::signal(int sig) {
+  if (pid_ <= 0) return -1;
+  ::kill(pid_, sig);
+  if (sig != SIGTERM && sig != SIGKILL && sig != SIGINT) return -1;
+  int st = 0;
+  waitpid(pid_, &st, 0);
+  pid_ = -1;
+  return st;
+}
+
+void Daemon::restart() {
+  signal(SIGTERM);
+  start();
+}
+
+Pty::Pty(const std::vector<std::string> &argv,
+         const std::vector<std::string> &env) {
+  std::string program = bin_path(argv[0]);
+  std::vector<std::string> envs = child_env(env);
+  std::vector<char *> args = c_strings(argv), envp = c_strings(envs);
+  pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
+  if (pid_ == 0) {
+    execve(program.c_str(), args.data(), envp.data());
+    _exit(127);
+  }
+  if (pid_ < 0) ADD_FAILURE() << "forkpty: " << strerror(errno);
+}
+
+Pty::~Pty() {
+  if (pid_ > 0) kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
+  if (master_ >= 0) close(master_);
+}
+
+void Pty::send(const std::string &keys) {
+  EXPECT_TRUE(write_all(master_, keys)) << "keys not typed: " << keys;
+}
+
+int Pty::read_some(int timeout_ms) {
+  if (ended_) return -1;
+  pollfd p = {master_, POLLIN, 0};
+  if (poll(&p, 1, timeout_ms) <= 0) return 0;
+  char buf[4096];
+  ssize_t n = read(master_, buf, sizeof buf);
+  if (n > 0) output_.append(buf, (size_t)n);
+  if (n < 0 && errno != EINTR)
+    ended_ = true;  // EIO: the last holder of the other side closed it
+  return n > 0 ? 1 : ended_ ? -1 : 0;
+}
+
+bool Pty::expect(const std::string &text, int timeout_ms) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    size_t at = output_.find(text, cursor_);
+    if (at != std::string::npos) {
+      cursor_ = at + text.size();
+      return true;
+    }
+    int left = ms_left(deadline);
+    if (left == 0 || read_some(left) < 0) return false;
+  }
+}
+
+int Pty::wait(int timeout_ms) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (int status; pid_ > 0;) {
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      while (read_some(100) > 0) {
+      }
+      return status;
+    }
+    int left = ms_left(deadline);
+    if (left == 0) return -1;
+    if (read_some(std::min(left, 20)) < 0) sleep_ms(10);
+  }
+  return -1;
+}
+
+RawClient::RawClient(const std::string &unix_path, bool greet) {
+  fd_ = connect_unix(unix_path);
+  if (fd_ < 0) ADD_FAILURE() << "connect " << unix_path << ": " << errno;
+  if (fd_ < 0 || !greet) return;
+  send_raw(wire::encode_hello());
+  EXPECT_EQ(wire::decode_hello(read_hello()), wire::kVersion) << "greeting";
+}
+
+RawClient::~RawClient() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+// The daemon may have closed on us; callers check what comes back.
+void RawClient::send_raw(const std::string &bytes) {
+  write_all(fd_, bytes);
+}
+
+std::string RawClient::read_hello() {
+  std::string got;
+  pollfd p{fd_, POLLIN, 0};
+  for (char c; got.size() < wire::kHelloSize; got.push_back(c))
+    if (::poll(&p, 1, 5000) <= 0 || ::recv(fd_, &c, 1, 0) != 1) return "";
+  return got;
+}
+
+std::optional<wire::Frame> RawClient::next_frame(int timeout_ms) {
+  wire::Frame f;
+  for (;;) {
+    wire::DecodeStatus st = reader_.next(f);
+    if (st == wire::DecodeStatus::ok) return f;
+    pollfd p{fd_, POLLIN, 0};
+    char buf[65536];
+    ssize_t n = st == wire::DecodeStatus::bad || ::poll(&p, 1, timeout_ms) <= 0
+                    ? 0
+                    : ::recv(fd_, buf, sizeof buf, 0);
+    if (n <= 0) return std::nullopt;
+    reader_.feed(std::string_view(buf, (size_t)n));
+  }
+}
+
+bool RawClient::closed_within(int timeout_ms) {
+  pollfd p{fd_, POLLIN, 0};
+  char buf[4096];
+  while (::poll(&p, 1, timeout_ms) > 0)
+    if (::recv(fd_, buf, sizeof buf, 0) <= 0) return true;
+  return false;
+}
+
+wire::Reply RawClient::call(uint16_t type, wire::Text a1, wire::Text a2,
+                            wire::Text a3, wire::Text a4, wire::Text a5) {
+  wire::Request q{next_id_++, type, {a1, a2, a3, a4, a5}};
+  send_raw(wire::encode(q));
+  std::optional<wire::Frame> f = next_frame();
+  if (!f || f->kind != wire::Kind::reply) return {};
+  EXPECT_EQ(f->reply.id, q.id);
+  return f->reply;
+}
+
+std::string RawClient::status(uint16_t type, wire::Text a1, wire::Text a2,
+                              wire::Text a3, wire::Text a4, wire::Text a5) {
+  return call(type, a1, a2, a3, a4, a5).status.value_or("<none>");
+}
+
+std::string RawClient::login(const std::string &user, bool force) {
+  return status(20, force ? "-force" : "", "", "", user, "");
+}
+
+}  // namespace e2e

@@ -1,0 +1,146 @@
+// Support for the end-to-end tests: the build's programs run to their end
+// or on a pseudo-terminal, a real vornd on a private socket, and a client
+// that speaks the wire by hand. Failures to start fail the running test.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "wire/frame.h"
+
+namespace e2e {
+
+// Returns the path of a program in the build's bin folder (argv[0] as is
+// when it holds a "/"); a missing program fails the running test.
+std::string bin_path(const std::string &program);
+
+// Returns a TCP port on 127.0.0.1 that was free a moment ago.
+int free_port();
+
+// Returns text with every "\r\n" turned into "\n" (terminal output).
+std::string without_cr(const std::string &text);
+
+// A private folder, removed with everything in it at the end.
+struct TempDir {
+  TempDir();
+  ~TempDir();
+  std::string path;
+};
+
+struct RunResult {
+  std::string out, err;
+  int wait_status = -1;  // as from waitpid; -1 when it could not run
+  bool timed_out = false;
+  // The exit code, or -1 when the program did not exit normally.
+  int exit_code() const;
+  // The signal that ended the program, or 0.
+  int signal() const;
+};
+
+// Runs bin_path(argv[0]) to its end with input as standard input, env
+// ("NAME=value") on top of the test's environment without CLI_USER,
+// CLI_PASSWORD and CLI_SERVER, as user and group uid when set; kills it
+// after timeout_ms.
+RunResult run(const std::vector<std::string> &argv,
+              const std::string &input = "",
+              const std::vector<std::string> &env = {}, uid_t uid = (uid_t)-1,
+              int timeout_ms = 30000);
+
+class Daemon {
+ public:
+  // Starts vornd with --socket <dir>/vornd.sock plus extra and waits until
+  // it accepts connections.
+  explicit Daemon(std::vector<std::string> extra = {});
+  ~Daemon();
+  Daemon(const Daemon &) = delete;
+  Daemon &operator=(const Daemon &) = delete;
+
+  const std::string &socket() const { return socket_; }
+  const std::string &dir() const { return dir_.path; }
+  pid_t pid() const { return pid_; }
+  // Everything the daemon wrote to stderr so far.
+  std::string log() const;
+  // Sends sig and, for SIGTERM/SIGKILL/SIGINT, returns the wait status of
+  // the exit; otherwise -1.
+  int signal(int sig);
+  // Starts the daemon again with the same arguments.
+  void restart();
+
+ private:
+  void start();
+  std::vector<std::string> extra_;
+  TempDir dir_;
+  std::string socket_;
+  pid_t pid_ = -1;
+};
+
+// A program on a new terminal, as its controlling terminal and standard
+// streams; the test types keys and reads the screen.
+class Pty {
+ public:
+  // Starts bin_path(argv[0]) with env as for run().
+  explicit Pty(const std::vector<std::string> &argv,
+               const std::vector<std::string> &env = {});
+  ~Pty();
+  Pty(const Pty &) = delete;
+  Pty &operator=(const Pty &) = delete;
+
+  // Types keys.
+  void send(const std::string &keys);
+  // Reads until text appears after the previous match. Returns false when
+  // it does not within timeout_ms.
+  bool expect(const std::string &text, int timeout_ms = 10000);
+  // Reads the rest and waits for the end. Returns the wait status, or -1
+  // when the program did not end within timeout_ms.
+  int wait(int timeout_ms = 10000);
+  // Everything read so far ("\r\n" line ends).
+  const std::string &output() const { return output_; }
+  int master() const { return master_; }
+
+ private:
+  // Returns 1 when something was read within timeout_ms, 0 when nothing
+  // came, -1 at the end of the output.
+  int read_some(int timeout_ms);
+  int master_ = -1;
+  pid_t pid_ = -1;
+  std::string output_;
+  size_t cursor_ = 0;
+  bool ended_ = false;
+};
+
+class RawClient {
+ public:
+  // Connects to a Unix socket and exchanges greetings unless greet is false.
+  explicit RawClient(const std::string &unix_path, bool greet = true);
+  ~RawClient();
+  RawClient(const RawClient &) = delete;
+  RawClient &operator=(const RawClient &) = delete;
+
+  // Returns the reply to one request; an empty Reply when the daemon closed
+  // or did not answer within 10 s.
+  wire::Reply call(uint16_t type, wire::Text a1 = {}, wire::Text a2 = {},
+                   wire::Text a3 = {}, wire::Text a4 = {}, wire::Text a5 = {});
+  // Returns the status of a request, "<none>" when none came.
+  std::string status(uint16_t type, wire::Text a1 = {}, wire::Text a2 = {},
+                     wire::Text a3 = {}, wire::Text a4 = {},
+                     wire::Text a5 = {});
+  // Logs in as user (a login on the Unix socket needs no password).
+  std::string login(const std::string &user, bool force = false);
+  void send_raw(const std::string &bytes);
+  // Returns the next frame, or nullopt on close, garbage or time-out.
+  std::optional<wire::Frame> next_frame(int timeout_ms = 10000);
+  // Returns true when the daemon closes the connection within timeout_ms.
+  bool closed_within(int timeout_ms);
+  // Returns the daemon's greeting bytes ("" when none came).
+  std::string read_hello();
+
+ private:
+  int fd_ = -1;
+  uint32_t next_id_ = 1;
+  wire::FrameReader reader_;
+};
+
+}  // namespace e2e
