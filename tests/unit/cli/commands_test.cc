@@ -8,15 +8,10 @@
 #include "commands/help.h"
 #include "commands/set.h"
 #include "lang/parser.h"
-#include "tree_test_util.h"
+#include "test_util.h"
 #include "vornal.h"
 
 namespace {
-
-using fake_vornal::answer;
-using fake_vornal::no_handle;
-using fake_vornal::status_only;
-using strings = std::vector<std::string>;
 
 const char eth0[] = "/net/eth0";
 const char open_batch[] = "50(\"\",\"\",\"\",\"\",\"\")";

@@ -18,17 +18,12 @@
 #include "shell/queue.h"
 #include "shell/read_loop.h"
 #include "shell/teardown.h"
+#include "test_util.h"
 #include "tree/path.h"
 #include "tree/strlist.h"
-#include "tree_test_util.h"
 #include "vornal.h"
 
 namespace {
-
-using fake_vornal::answer;
-using fake_vornal::no_handle;
-using fake_vornal::status_only;
-using strings = std::vector<std::string>;
 
 const char kCommit[] = "13(NULL,NULL,NULL,NULL,NULL)";
 
@@ -95,7 +90,7 @@ TEST_F(Session, EndSessionStopsNoopsLogsOutAndReleasesOwnedTexts) {
   cli_state.password = typed;
   queue_command("never run");
   end_session();
-  EXPECT_EQ(fake_vornal::keep_alive_seconds(), 0);
+  EXPECT_EQ(fake_vornal::link().keep_alive_seconds, 0);
   EXPECT_EQ(fake_vornal::request_texts(), strings{R"(23("","","","",""))"});
   // Released blocks are also caught by the leak checker if missed.
   for (const void *p :
@@ -267,7 +262,7 @@ TEST_F(Session, ConnectionCheckAndPrompt) {
   dup2(null_fd, 0);
   close(null_fd);
   for (int state : {VORNAL_STATE_CONNECTED, VORNAL_STATE_HUNG}) {
-    fake_vornal::set_connection_state(state);
+    fake_vornal::link().state = state;
     EXPECT_TRUE(connection_ok());
     EXPECT_EQ(printed([] { EXPECT_EQ(check_connection(), 0); }), "");
   }
@@ -284,12 +279,13 @@ TEST_F(Session, ConnectionCheckAndPrompt) {
   for (const auto &c : lost) {
     fake_vornal::reset();
     vornal_set_keep_alive(1, 0);
-    fake_vornal::set_connection_state(c.state);
+    fake_vornal::link().state = c.state;
     EXPECT_FALSE(connection_ok());
     EXPECT_EQ(printed([] { EXPECT_NE(check_connection(), 0); }),
               c.message + ask);
-    EXPECT_EQ(fake_vornal::keep_alive_seconds(), 0) << "no-ops stay stopped";
-    EXPECT_EQ(fake_vornal::connect_calls(), 0) << "no answer, no reconnect";
+    EXPECT_EQ(fake_vornal::link().keep_alive_seconds, 0)
+        << "no-ops stay stopped";
+    EXPECT_EQ(fake_vornal::link().connects, 0) << "no answer, no reconnect";
   }
   // Scripts leave a lost connection to the commands.
   cli_opts.interactive = false;

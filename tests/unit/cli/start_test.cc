@@ -1,26 +1,16 @@
 // Start-up: environment and options into the session records, and the
 // login with its status words and takeover rule. The texts and exit codes
 // of the whole program are in the startup transcript.
-#include <gtest/gtest.h>
 #include <pwd.h>
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <string>
-#include <vector>
-
 #include "link/login.h"
 #include "shell/options.h"
-#include "shell/state.h"
 #include "shell/teardown.h"
-#include "support/fake_vornal.h"
-#include "vornal.h"
+#include "test_util.h"
 
 namespace {
-
-using strings = std::vector<std::string>;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
 
 class Start : public ::testing::Test {
  protected:
@@ -49,9 +39,9 @@ class Start : public ::testing::Test {
   }
   // Sends a login and returns its result and what it printed.
   std::string login(bool force) {
-    CaptureStdout();
-    int r = send_login(force);
-    return std::to_string(r) + " " + GetCapturedStdout();
+    int r = 0;
+    std::string out = printed([&] { r = send_login(force); });
+    return std::to_string(r) + " " + out;
   }
   strings args_;
   std::vector<char *> ptrs_;
@@ -101,23 +91,11 @@ TEST_F(Start, NumbersFlagsAndCommandWords) {
     ASSERT_EQ(parse(t.args), 0);
     EXPECT_EQ(cli_opts.noop_interval, t.interval) << t.args[1];
   }
-  EXPECT_FALSE(fake_vornal::debugging());
+  EXPECT_FALSE(fake_vornal::link().debugging);
   ASSERT_EQ(parse({"-C", "-F", "-q", "-d", "7", "-D", "set", "a=1"}), 0);
-  EXPECT_TRUE(fake_vornal::debugging());
+  EXPECT_TRUE(fake_vornal::link().debugging);
   EXPECT_TRUE(cli_state.autocommit && cli_state.force_login && cli_state.quiet);
   ASSERT_EQ(optind, 7);
-  // Version, help and errors end start-up; nothing after them is looked at.
-  CaptureStdout();
-  testing::internal::CaptureStderr();
-  int results[] = {parse({"-V", "-C"}), parse({"-h", "-C"}),
-                   parse({"-?", "-C"}), parse({"-v", "-C"}),
-                   parse({"-c", "x", "-C"})};
-  GetCapturedStdout();
-  testing::internal::GetCapturedStderr();
-  EXPECT_EQ(results[0], OPTIONS_DONE);
-  EXPECT_EQ(results[1], OPTIONS_DONE);
-  for (int i = 2; i < 5; i++) EXPECT_EQ(results[i], -1) << i;
-  EXPECT_FALSE(cli_state.autocommit);
 }
 
 TEST_F(Start, LoginStatusWordsMatchAsPrefixesInOrder) {
@@ -173,22 +151,19 @@ TEST_F(Start, LoginArgumentsCarryForceUserAndPassword) {
 TEST_F(Start, ConnectFailureAndInUseWithoutAYes) {
   std::string user = "alice";
   cli_state.user = user.data();
-  fake_vornal::set_connect_result(VORNAL_ERR_UNAVAILABLE);
-  CaptureStdout();
-  EXPECT_EQ(connect_and_login(), VORNAL_ERR_UNAVAILABLE);
-  EXPECT_EQ(GetCapturedStdout(),
-            std::string("Connection to /dev/vornd failed - ") +
-                vornal_conn_error(VORNAL_ERR_UNAVAILABLE) + "\n");
-  EXPECT_EQ(fake_vornal::last_server(), "/dev/vornd");
+  fake_vornal::link().connect_result = VORNAL_ERR_UNAVAILABLE;
+  EXPECT_EQ(
+      printed([] { EXPECT_EQ(connect_and_login(), VORNAL_ERR_UNAVAILABLE); }),
+      std::string("Connection to /dev/vornd failed - ") +
+          vornal_conn_error(VORNAL_ERR_UNAVAILABLE) + "\n");
+  EXPECT_EQ(fake_vornal::link().server, "/dev/vornd");
   EXPECT_TRUE(fake_vornal::requests().empty());
-  fake_vornal::set_connect_result(VORNAL_STATE_CONNECTED);
+  fake_vornal::link().connect_result = VORNAL_STATE_CONNECTED;
   fake_vornal::on(VORNAL_MSG_LOGIN, std::nullopt,
                   fake_vornal::status_only("INUSE"));
   // Forced from the start: no question, one login.
   cli_state.force_login = true;
-  CaptureStdout();
-  EXPECT_EQ(connect_and_login(), LOGIN_IN_USE);
-  GetCapturedStdout();
+  printed([] { EXPECT_EQ(connect_and_login(), LOGIN_IN_USE); });
   EXPECT_EQ(fake_vornal::request_texts(),
             strings{R"(20("-force","","","alice","alice"))"});
   // On a "terminal" that cannot be read the answer counts as no.
@@ -198,9 +173,7 @@ TEST_F(Start, ConnectFailureAndInUseWithoutAYes) {
   int saved = dup(0);
   FILE *null_in = fopen("/dev/null", "r");
   dup2(fileno(null_in), 0);
-  CaptureStdout();
-  EXPECT_EQ(connect_and_login(), LOGIN_IN_USE);
-  EXPECT_EQ(GetCapturedStdout(),
+  EXPECT_EQ(printed([] { EXPECT_EQ(connect_and_login(), LOGIN_IN_USE); }),
             "There is an existing session. Would you like to kill it (this "
             "will log someone else out)? y/N\n");
   dup2(saved, 0);

@@ -8,20 +8,15 @@
 
 #include "commands/get_value.h"
 #include "lang/parser.h"
+#include "test_util.h"
 #include "tree/listing.h"
 #include "tree/load.h"
 #include "tree/path.h"
 #include "tree/side_effect.h"
 #include "tree/strlist.h"
-#include "tree_test_util.h"
 #include "vornal.h"
 
 namespace {
-
-using fake_vornal::answer;
-using fake_vornal::no_handle;
-using fake_vornal::status_only;
-using strings = std::vector<std::string>;
 
 class Load : public TreeTest {
  protected:

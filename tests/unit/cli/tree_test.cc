@@ -1,9 +1,9 @@
 // Node records, string lists, and path texts to nodes and back.
 #include <string.h>
 
+#include "test_util.h"
 #include "tree/path.h"
 #include "tree/strlist.h"
-#include "tree_test_util.h"
 
 namespace {
 

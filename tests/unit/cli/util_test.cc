@@ -1,22 +1,13 @@
 // The size-prefixed allocator and the text helpers built on it. Fuzzing
 // (text_words) checks the splitter's invariants; these pin the exact words.
-#include <gtest/gtest.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include <string>
-#include <vector>
-
-#include "shell/state.h"
-#include "util/alloc.h"
+#include "test_util.h"
 #include "util/text.h"
 
 namespace {
-
-using strings = std::vector<std::string>;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
 
 class Util : public ::testing::Test {
  protected:
@@ -25,21 +16,14 @@ class Util : public ::testing::Test {
     cli_alloc_fail_countdown = 0;
     cli_reset_records();
   }
-  // Runs fn with the n-th allocation failing; returns what was printed.
-  template <typename Fn>
-  std::string failing(int n, Fn fn) {
-    cli_alloc_fail_countdown = n;
-    CaptureStdout();
-    fn();
-    cli_alloc_fail_countdown = 0;
-    return GetCapturedStdout();
-  }
 };
 
-// Returns the text (or "<null>") and releases its block.
-std::string take(char *text) {
-  std::string out = text ? text : "<null>";
-  cli_free(text);
+// Runs fn with the n-th allocation failing; returns what was printed.
+template <typename Fn>
+std::string failing(int n, Fn fn) {
+  cli_alloc_fail_countdown = n;
+  std::string out = printed(fn);
+  cli_alloc_fail_countdown = 0;
   return out;
 }
 

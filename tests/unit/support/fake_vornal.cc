@@ -6,8 +6,6 @@
 #include <map>
 #include <memory>
 
-#include "vornal.h"
-
 struct vornal_message {
   fake_vornal::text body;
   fake_vornal::text status;
@@ -30,12 +28,7 @@ struct fake_state {
   reply fallback;
   std::vector<request> log;
   std::map<vornal_message *, std::unique_ptr<vornal_message>> handles;
-  int connection_state = VORNAL_STATE_CONNECTED;
-  int connect_result = VORNAL_STATE_CONNECTED;
-  int connects = 0;
-  std::string server;
-  int keep_alive_seconds = 0;
-  bool debugging = false;
+  link_state link;
 };
 
 fake_state &state() {
@@ -98,16 +91,6 @@ vornal_message *checked(vornal_message *m) {
 
 }  // namespace
 
-reply answer(text body, text status) {
-  return {true, body, status};
-}
-reply status_only(text status) {
-  return {true, std::nullopt, status};
-}
-reply no_handle() {
-  return {false, std::nullopt, std::nullopt};
-}
-
 void reset() {
   state() = fake_state();
 }
@@ -132,10 +115,6 @@ const std::vector<request> &requests() {
   return state().log;
 }
 
-std::vector<std::string> request_texts() {
-  return request_texts(-1);
-}
-
 std::vector<std::string> request_texts(int type) {
   std::vector<std::string> out;
   for (const request &q : state().log)
@@ -149,23 +128,8 @@ void clear_requests() {
 int live_handles() {
   return static_cast<int>(state().handles.size());
 }
-void set_connection_state(int s) {
-  state().connection_state = s;
-}
-void set_connect_result(int code) {
-  state().connect_result = code;
-}
-int connect_calls() {
-  return state().connects;
-}
-std::string last_server() {
-  return state().server;
-}
-int keep_alive_seconds() {
-  return state().keep_alive_seconds;
-}
-bool debugging() {
-  return state().debugging;
+link_state &link() {
+  return state().link;
 }
 
 }  // namespace fake_vornal
@@ -175,11 +139,11 @@ using fake_vornal::state;
 extern "C" {
 
 int vornal_connect(const char *server) {
-  state().connects++;
-  state().server = server ? server : "";
-  if (state().connect_result == VORNAL_STATE_CONNECTED)
-    state().connection_state = VORNAL_STATE_CONNECTED;
-  return state().connect_result;
+  fake_vornal::link_state &l = fake_vornal::link();
+  l.connects++;
+  l.server = server ? server : "";
+  if (l.connect_result == VORNAL_STATE_CONNECTED) l.state = l.connect_result;
+  return l.connect_result;
 }
 
 // Tests compare with this function's own text, so one text per code is
@@ -191,15 +155,15 @@ const char *vornal_conn_error(int code) {
 }
 
 int vornal_get_connection_state(void) {
-  return state().connection_state;
+  return fake_vornal::link().state;
 }
 
 void vornal_set_keep_alive(int seconds, int) {
-  state().keep_alive_seconds = seconds;
+  fake_vornal::link().keep_alive_seconds = seconds;
 }
 
 void vornal_set_connection_debugging(int on) {
-  state().debugging = on != 0;
+  fake_vornal::link().debugging = on != 0;
 }
 
 vornal_message *vornal_send_message(int type, const char *a1, const char *a2,
@@ -232,7 +196,7 @@ void vornal_message_free(vornal_message *m) {
 }
 
 void vornal_disconnect(void) {
-  state().connection_state = VORNAL_STATE_NOT_CONNECTED;
+  fake_vornal::link().state = VORNAL_STATE_NOT_CONNECTED;
 }
 
 }  // extern "C"

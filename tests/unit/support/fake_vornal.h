@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "vornal.h"
+
 namespace fake_vornal {
 
 using text = std::optional<std::string>;
@@ -22,65 +24,53 @@ struct request {
 // and a status text (each possibly NULL).
 struct reply {
   bool handle = true;
-  text body;
-  text status;
+  text body, status;
 };
 
-// A handle whose reply text is body and whose status is status.
-reply answer(text body, text status = "OK");
+inline reply answer(text body, text status = "OK") {
+  return {true, body, status};
+}
+inline reply status_only(text status) {
+  return {true, std::nullopt, status};
+}
+inline reply no_handle() {
+  return {false, std::nullopt, std::nullopt};
+}
 
-// A handle without reply text, carrying status only.
-reply status_only(text status);
+// What the connection calls answer and what the shell last asked of them.
+struct link_state {
+  int state = VORNAL_STATE_CONNECTED;           // the connection state
+  int connect_result = VORNAL_STATE_CONNECTED;  // of the next connects
+  int connects = 0;
+  std::string server;
+  int keep_alive_seconds = 0;
+  bool debugging = false;
+};
+link_state &link();
 
-// No handle: the request "timed out".
-reply no_handle();
-
-// Forgets all rules and requests, closes nothing: connection state 5,
-// connect result 5, keep-alive and debugging off. Call before each test.
+// Forgets all rules, requests and link settings. Call before each test.
 void reset();
 
-// Answers requests of type whose path (second argument) equals path; a null
-// path matches any. Used times times (-1: forever). Among the rules that
-// fit, path-and-name rules win over path rules over any-path rules; among
-// equals the earliest with uses left.
+// Answers requests of type whose path (second argument) equals path (a null
+// path matches any) and, when given, whose fourth argument equals name.
+// Used times times (-1: forever). Name rules win over path rules over
+// any-path rules; among equals the earliest with uses left.
 void on(int type, text path, reply r, int times = -1);
-
-// Like on(), and also requires the fourth argument (parameter name) to
-// equal name.
 void on(int type, text path, text name, reply r, int times = -1);
 
 // A function consulted before the rules; nullopt hands the request on.
 void respond_with(std::function<std::optional<reply>(const request &)> fn);
 
-// The answer to a request that no rule fits (default: a handle with NULL
-// reply and NULL status).
+// The answer when no rule fits (default: a handle, NULL reply and status).
 void set_default(reply r);
 
-// Every request sent since reset or clear_requests, in order.
+// Every request since reset or clear_requests, in order; as texts like
+// 17(NULL,"/net",NULL,NULL,NULL), of one type only when type >= 0.
 const std::vector<request> &requests();
-
-// The requests as texts like 17(NULL,"/net",NULL,NULL,NULL).
-std::vector<std::string> request_texts();
-
-// The requests of one type only, as texts.
-std::vector<std::string> request_texts(int type);
-
-// Forgets the request log but keeps the rules.
+std::vector<std::string> request_texts(int type = -1);
 void clear_requests();
 
 // Number of handles handed out and not yet released.
 int live_handles();
-
-// Connection state answered by vornal_get_connection_state.
-void set_connection_state(int state);
-
-// Result of the next vornal_connect calls; 5 means connected.
-void set_connect_result(int code);
-
-// What the shell last asked of the connection functions.
-int connect_calls();
-std::string last_server();
-int keep_alive_seconds();
-bool debugging();
 
 }  // namespace fake_vornal

@@ -1,5 +1,6 @@
-// Shared set-up for the tree tests: fresh session records, a fresh library
-// stand-in, and small trees built directly with create_node.
+// Shared by the shell's unit tests: fresh session records, a fresh library
+// stand-in, small trees built directly with create_node, and helpers that
+// capture what is printed and take over returned texts.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,12 +9,18 @@
 
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "lang/parser.h"
 #include "shell/state.h"
 #include "support/fake_vornal.h"
 #include "tree/node.h"
 #include "util/alloc.h"
+
+using strings = std::vector<std::string>;
+using fake_vornal::answer;
+using fake_vornal::no_handle;
+using fake_vornal::status_only;
 
 class TreeTest : public ::testing::Test {
  protected:
