@@ -1,20 +1,12 @@
 // Loading the tree through the library stand-in (listing and description
-// parsing, the exact requests), side-effect refreshes, and the listing's
-// value lookups.
-#include <stdlib.h>
-
-#include <string>
-#include <vector>
-
-#include "commands/get_value.h"
-#include "lang/parser.h"
+// parsing, the exact requests), side-effect refreshes, and show's value
+// lookups.
 #include "test_util.h"
 #include "tree/listing.h"
 #include "tree/load.h"
 #include "tree/path.h"
 #include "tree/side_effect.h"
 #include "tree/strlist.h"
-#include "vornal.h"
 
 namespace {
 
@@ -154,13 +146,6 @@ TEST_F(Load, DescriptionLines) {
   EXPECT_STREQ(tz->choices[1], "Europe/Oslo");
   EXPECT_STREQ(tz->choices[2], "two words");
   EXPECT_EQ(talloc_parent(tz->choices), tz);
-  const struct {
-    const char *letters;
-    uint32_t bits;
-  } ops[] = {{"gs", 0x30}, {"x", 0}, {"g g  s s", 0x30}, {"ma", 0x81},
-             {"D", 0},     {"", 0},  {nullptr, 0}};
-  for (const auto &o : ops)
-    EXPECT_EQ(parse_ops_letters(o.letters), o.bits) << o.letters;
 }
 
 TEST_F(Load, DescriptionWithoutReply) {
@@ -206,10 +191,6 @@ TEST_F(Load, ShowAsksOncePerReadableNodeAndHidesHiddenOnes) {
             }),
             "  inner\n");
   EXPECT_TRUE(fake_vornal::requests().empty());
-  char *v = get_value("/net/eth0", "mtu");
-  EXPECT_STREQ(v, "1500");
-  free(v);
-  EXPECT_EQ(get_value("/net/eth1", "lost"), nullptr);
 }
 
 const char entry[] = "/param/side-effect/net/eth0";
