@@ -6,19 +6,14 @@
 // test-only switch in the program: each such run happens in a private mount
 // namespace (unshare -m, which needs root as in CI) where a read-only
 // overlay puts a test folder holding zarcli/motd on top of /etc.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "support/e2e.h"
 #include "vornal.h"
@@ -35,20 +30,16 @@ const std::string secret_hash =
     "$6$velmarsalt$RjBcVkCehDGAlc727Id/GW3MJDhPZcKyQICE.lKXCrwsBkUZKMThf6ZpHUA7"
     "WMVEbUamZr/nii3CwefbcG70t1";
 
-// Returns true once something accepts TCP connections on 127.0.0.1:port.
-bool wait_for_port(int port) {
+// Returns true when something accepts TCP connections on 127.0.0.1:port.
+bool tcp_open(int port) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons((uint16_t)port);
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  for (int i = 0; i < 500; ++i) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    bool ok = connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-    close(fd);
-    if (ok) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  bool ok = connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+  close(fd);
+  return ok;
 }
 
 // A vornd that also listens on TCP and knows user "root" with password
@@ -58,7 +49,7 @@ struct TcpDaemon {
       : port(free_port()),
         users(write_users(dir.path)),
         daemon({"--listen", server(), "--users", users}) {
-    EXPECT_TRUE(wait_for_port(port)) << daemon.log();
+    EXPECT_TRUE(eventually([this] { return tcp_open(port); })) << daemon.log();
   }
   static std::string write_users(const std::string &dir) {
     std::ofstream(dir + "/users") << "root:" << secret_hash << "\n";
@@ -85,34 +76,25 @@ struct HeldSession {
   ~HeldSession() { vornal_disconnect(); }
   // Returns true when the daemon ended this session within a few seconds.
   bool ended() {
-    for (int i = 0; i < 300; ++i) {
-      if (vornal_get_connection_state() == VORNAL_STATE_ENDED) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    return eventually(
+        [] { return vornal_get_connection_state() == VORNAL_STATE_ENDED; },
+        3000);
   }
 };
 
 // Waits until the program has switched the local-mode flag off, so that
 // keys typed next are not flushed or echoed by a switch still to come.
 bool wait_until_off(const Pty &pty, tcflag_t flag) {
-  for (int i = 0; i < 500; ++i) {
+  return eventually([&] {
     termios t{};
-    if (tcgetattr(pty.master(), &t) == 0 && !(t.c_lflag & flag)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
+    return tcgetattr(pty.master(), &t) == 0 && !(t.c_lflag & flag);
+  });
 }
 
 bool echo_is_on(const Pty &pty) {
   termios t{};
   EXPECT_EQ(tcgetattr(pty.master(), &t), 0);
   return (t.c_lflag & ECHO) != 0;
-}
-
-// Returns true when status says the program exited with code.
-bool exited_with(int status, int code) {
-  return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == code;
 }
 
 // Waits for the first prompt of an interactive session, ends it and
@@ -142,8 +124,7 @@ TEST(CliStart, PasswordFromTheEnvironmentOrTheTerminalOverTcp) {
       EXPECT_TRUE(exited_with(pty.wait(), 2)) << pty.output();
     } else {
       EXPECT_TRUE(pty.expect("\r\nBye!\r\n")) << pty.output();
-      int st = pty.wait();
-      EXPECT_TRUE(st != -1 && WIFSIGNALED(st) && WTERMSIG(st) == SIGINT);
+      EXPECT_TRUE(killed_by(pty.wait(), SIGINT));
     }
     EXPECT_TRUE(echo_is_on(pty)) << typed;
   }

@@ -53,15 +53,7 @@ struct Session {
     return seen.substr(start, end - start);
   }
   // Returns true when the program then ended with exit code.
-  bool ends_with_code(int code) {
-    int st = pty.wait();
-    return st != -1 && WIFEXITED(st) && WEXITSTATUS(st) == code;
-  }
-  // Returns true when the program then ended by SIGINT.
-  bool ends_by_sigint() {
-    int st = pty.wait();
-    return st != -1 && WIFSIGNALED(st) && WTERMSIG(st) == SIGINT;
-  }
+  bool ends_with_code(int code) { return e2e::exited_with(pty.wait(), code); }
   // Makes one change at /system and waits for the prompt there.
   void change_hostname() {
     type("cd system", "system -> ");
@@ -166,7 +158,7 @@ TEST(Terminal, CtrlCWithChangesWarnsOnceThenEnds) {
   EXPECT_TRUE(s.pty.expect("system -> get host")) << s.screen();
   s.pty.send("\x03");
   EXPECT_TRUE(s.pty.expect("\r\nBye!")) << s.screen();
-  EXPECT_TRUE(s.ends_by_sigint()) << s.screen();
+  EXPECT_TRUE(e2e::killed_by(s.pty.wait(), SIGINT)) << s.screen();
   EXPECT_EQ(count(d.log(), "commit by"), 0) << d.log();
 }
 

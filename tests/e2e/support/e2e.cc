@@ -135,6 +135,22 @@ std::string without_cr(const std::string &text) {
   return s;
 }
 
+bool eventually(const std::function<bool()> &ok, int timeout_ms) {
+  for (int waited = 0; !ok(); waited += 10, sleep_ms(10))
+    if (waited >= timeout_ms) return false;
+  return true;
+}
+
+bool exited_with(int wait_status, int code) {
+  return wait_status != -1 && WIFEXITED(wait_status) &&
+         WEXITSTATUS(wait_status) == code;
+}
+
+bool killed_by(int wait_status, int sig) {
+  return wait_status != -1 && WIFSIGNALED(wait_status) &&
+         WTERMSIG(wait_status) == sig;
+}
+
 TempDir::TempDir() {
   char tmpl[] = "/tmp/velmar-e2e-XXXXXX";
   EXPECT_TRUE(mkdtemp(tmpl)) << strerror(errno);

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,9 +20,14 @@ std::string bin_path(const std::string &program);
 
 // Returns a TCP port on 127.0.0.1 that was free a moment ago.
 int free_port();
-
 // Returns text with every "\r\n" turned into "\n" (terminal output).
 std::string without_cr(const std::string &text);
+// Returns true once ok() holds, asking every 10 ms for up to timeout_ms.
+bool eventually(const std::function<bool()> &ok, int timeout_ms = 5000);
+// Return true when a wait status says the program exited with code / died
+// by sig.
+bool exited_with(int wait_status, int code);
+bool killed_by(int wait_status, int sig);
 
 // A private folder, removed with everything in it at the end.
 struct TempDir {
@@ -34,10 +40,8 @@ struct RunResult {
   std::string out, err;
   int wait_status = -1;  // as from waitpid; -1 when it could not run
   bool timed_out = false;
-  // The exit code, or -1 when the program did not exit normally.
-  int exit_code() const;
-  // The signal that ended the program, or 0.
-  int signal() const;
+  int exit_code() const;  // -1 when the program did not exit normally
+  int signal() const;     // the signal that ended the program, or 0
 };
 
 // Runs bin_path(argv[0]) to its end with input as standard input, env
@@ -61,8 +65,7 @@ class Daemon {
   const std::string &socket() const { return socket_; }
   const std::string &dir() const { return dir_.path; }
   pid_t pid() const { return pid_; }
-  // Everything the daemon wrote to stderr so far.
-  std::string log() const;
+  std::string log() const;  // what it wrote to stderr so far
   // Sends sig and, for SIGTERM/SIGKILL/SIGINT, returns the wait status of
   // the exit; otherwise -1.
   int signal(int sig);
@@ -88,7 +91,6 @@ class Pty {
   Pty(const Pty &) = delete;
   Pty &operator=(const Pty &) = delete;
 
-  // Types keys.
   void send(const std::string &keys);
   // Reads until text appears after the previous match. Returns false when
   // it does not within timeout_ms.
@@ -96,8 +98,7 @@ class Pty {
   // Reads the rest and waits for the end. Returns the wait status, or -1
   // when the program did not end within timeout_ms.
   int wait(int timeout_ms = 10000);
-  // Everything read so far ("\r\n" line ends).
-  const std::string &output() const { return output_; }
+  const std::string &output() const { return output_; }  // "\r\n" ends
   int master() const { return master_; }
 
  private:
@@ -129,13 +130,12 @@ class RawClient {
                      wire::Text a5 = {});
   // Logs in as user (a login on the Unix socket needs no password).
   std::string login(const std::string &user, bool force = false);
-  void send_raw(const std::string &bytes);
+  void send_raw(const std::string &bytes);  // the daemon may have closed
   // Returns the next frame, or nullopt on close, garbage or time-out.
   std::optional<wire::Frame> next_frame(int timeout_ms = 10000);
   // Returns true when the daemon closes the connection within timeout_ms.
   bool closed_within(int timeout_ms);
-  // Returns the daemon's greeting bytes ("" when none came).
-  std::string read_hello();
+  std::string read_hello();  // "" when no greeting came
 
  private:
   int fd_ = -1;
