@@ -65,13 +65,10 @@ reply answer_for(const request &q) {
   return best->r;
 }
 
-std::string quoted(const text &t) {
-  return t ? "\"" + *t + "\"" : "NULL";
-}
-
 std::string describe(const request &q) {
   std::string out = std::to_string(q.type) + "(";
-  for (int i = 0; i < 5; i++) out += (i ? "," : "") + quoted(q.args[i]);
+  for (int i = 0; i < 5; i++)
+    out += (i ? "," : "") + (q.args[i] ? "\"" + *q.args[i] + "\"" : "NULL");
   return out + ")";
 }
 
@@ -93,10 +90,6 @@ vornal_message *checked(vornal_message *m) {
 
 void reset() {
   state() = fake_state();
-}
-
-void on(int type, text path, reply r, int times) {
-  state().rules.push_back({type, path, std::nullopt, r, times});
 }
 
 void on(int type, text path, text name, reply r, int times) {
@@ -125,9 +118,11 @@ std::vector<std::string> request_texts(int type) {
 void clear_requests() {
   state().log.clear();
 }
+
 int live_handles() {
   return static_cast<int>(state().handles.size());
 }
+
 link_state &link() {
   return state().link;
 }

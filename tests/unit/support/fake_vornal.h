@@ -55,8 +55,10 @@ void reset();
 // path matches any) and, when given, whose fourth argument equals name.
 // Used times times (-1: forever). Name rules win over path rules over
 // any-path rules; among equals the earliest with uses left.
-void on(int type, text path, reply r, int times = -1);
 void on(int type, text path, text name, reply r, int times = -1);
+inline void on(int type, text path, reply r, int times = -1) {
+  on(type, path, std::nullopt, r, times);
+}
 
 // A function consulted before the rules; nullopt hands the request on.
 void respond_with(std::function<std::optional<reply>(const request &)> fn);
