@@ -131,43 +131,17 @@ TEST_F(Vornd, FirstMatchWinsLongListsStayConsistentClonesAreIndependent) {
   EXPECT_EQ(c.resolve("/ports/a")->parent, c.resolve("/ports"));
 }
 
-TEST_F(Vornd, SetChecksTypesRangesPatternsChoicesAndMatches) {
-  const struct {
-    const char *path, *param;
-    wire::Text value;
-    std::string status;
-  } cases[] = {
-      {"/sys", "level", "6", kInsane},
-      {"/sys", "level", "0", kInsane},
-      {"/sys", "level", "2x", kInsane},
-      {"/sys", "level", "5", "OK"},
-      {"/sys", "name", "Box", kInsane},        // pattern
-      {"/sys", "name", "abcdefghi", kInsane},  // too long
-      {"/sys", "name", "", kInsane},           // too short
-      {"/sys", "zone", "UTC", kInsane},
-      {"/sys", "zone", "cet", "OK"},
-      {"/sys", "on", "maybe", kInsane},
-      {"/sys", "on", "yes", "OK"},
-      {"/sys", "uplink", "zz", kInsane},  // not a port
-      {"/sys", "uplink", "B", "OK"},
-      {"/sys", "nope", "1", kNoEnt},
-      {"/nope", "level", "1", kNoEnt},
-      {"/sys", "serial", "S2", "ERR Permission denied"},
-      {"/sys", "note", "bad\xc3", kInsane},       // broken UTF-8
-      {"/sys", "note", "\xed\xa0\x80", kInsane},  // a surrogate
-  };
-  for (const auto &c : cases)
-    EXPECT_EQ(set(c.path, c.param, c.value), c.status)
-        << c.param << "=" << c.value.value_or("NULL");
-  EXPECT_EQ(value(t(), "/sys", "on"), "true");
-  EXPECT_EQ(value(t(), "/sys", "level"), "5");
-  EXPECT_EQ(set("/sys", "level", std::nullopt), "OK");  // back to default
+// Ranges, patterns, choices, booleans, matches and rights show in the
+// values transcript against the demo model.
+TEST_F(Vornd, SetChecksTextsAndResetsToTheDefault) {
+  EXPECT_EQ(set("/sys", "name", ""), kInsane);              // too short
+  EXPECT_EQ(set("/sys", "note", "bad\xc3"), kInsane);       // broken UTF-8
+  EXPECT_EQ(set("/sys", "note", "\xed\xa0\x80"), kInsane);  // a surrogate
+  EXPECT_EQ(set("/sys", "level", "5"), "OK");
+  EXPECT_EQ(set("/sys", "level", std::nullopt), "OK");
   EXPECT_EQ(value(t(), "/sys", "level"), "3");
   EXPECT_EQ(value(t(), "/sys/level", ""), "3");  // the node's own value
   EXPECT_EQ(value(t(), "/sys", ""), kNoEnt);
-  vornd::Answer miss = vornd::do_get(t(), "/sys", "nope");
-  EXPECT_FALSE(miss.reply);
-  EXPECT_EQ(miss.status, kNoEnt);
 }
 
 TEST_F(Vornd, CreateDeleteRenameStatuses) {
@@ -253,12 +227,8 @@ TEST_F(Vornd, MirrorAndSideEffectEntriesFollowTheList) {
 }
 
 TEST_F(Vornd, RevealAddsAndRemovesNodes) {
-  ASSERT_EQ(set("/ports/b", "tap", "true"), "OK");
-  ASSERT_NE(t().resolve("/state/tapping"), nullptr);
-  EXPECT_EQ(*vornd::do_describe(t(), "/state/tapping").reply, "ops hg");
-  ASSERT_EQ(set("/ports/b", "tap", "false"), "OK");
-  EXPECT_EQ(t().resolve("/state/tapping"), nullptr);
-  // Two entries reveal the same node: it stays while either holds "true".
+  // One entry's reveal shows in the terminal test. Two entries reveal the same
+  // node: it stays while either holds "true".
   ASSERT_EQ(set("/ports/a", "tap", "true"), "OK");
   ASSERT_EQ(set("/ports/b", "tap", "true"), "OK");
   ASSERT_EQ(set("/ports/a", "tap", "false"), "OK");
@@ -272,8 +242,6 @@ TEST_F(Vornd, RevealAddsAndRemovesNodes) {
 
 TEST_F(Vornd, ModelErrorsNameFileAndLine) {
   const char *cases[][2] = {
-      {"{\"nodes\": [\n {\"name\": \"a\"},\n {\"name\" \"b\"}\n]}",
-       "m.json:3: "},
       {"{\"nodes\": [\n\n\n{\"name\": \"a\",}]}", "m.json:4:"},
       {"{\"nodes\": [{\"name\": \"a\", \"type\": \"float\"}]}",
        "m.json: /a: unknown type 'float'"},
