@@ -167,11 +167,6 @@ int RunResult::exit_code() const {
                                                     : -1;
 }
 
-int RunResult::signal() const {
-  return wait_status >= 0 && WIFSIGNALED(wait_status) ? WTERMSIG(wait_status)
-                                                      : 0;
-}
-
 RunResult run(const std::vector<std::string> &argv, const std::string &input,
               const std::vector<std::string> &env, uid_t uid, int timeout_ms) {
   RunResult res;
@@ -189,15 +184,11 @@ RunResult run(const std::vector<std::string> &argv, const std::string &input,
     _exit(127);
   }
   close(in);
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (pid > 0 && waitpid(pid, &res.wait_status, WNOHANG) == 0) {
-    if ((res.timed_out = ms_left(deadline) == 0)) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &res.wait_status, 0);
-      break;
-    }
-    sleep_ms(2);
-  }
+  res.timed_out =
+      pid > 0 &&
+      !eventually([&] { return waitpid(pid, &res.wait_status, WNOHANG) != 0; },
+                  timeout_ms);
+  if (res.timed_out) kill(pid, SIGKILL), waitpid(pid, &res.wait_status, 0);
   res.out = contents(out);
   res.err = contents(err);
   return res;
@@ -223,15 +214,15 @@ void Daemon::start() {
     execv(argv[0], argv.data());
     _exit(127);
   }
-  for (int i = 0; i < 500; ++i, sleep_ms(10)) {
-    if (int fd = connect_unix(socket_); fd >= 0) return (void)::close(fd);
-    if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-      pid_ = -1;
-      ADD_FAILURE() << "vornd exited at start:\n" << log();
-      return;
-    }
-  }
-  ADD_FAILURE() << "vornd did not start listening on " << socket_;
+  bool exited = false;
+  bool up = eventually([&] {
+    int fd = connect_unix(socket_);
+    if (fd >= 0) return close(fd) == 0;
+    return exited = waitpid(pid_, nullptr, WNOHANG) == pid_;
+  });
+  if (exited) pid_ = -1;
+  EXPECT_TRUE(up && !exited) << "vornd did not start on " << socket_ << ":\n"
+                             << log();
 }
 
 std::string Daemon::log() const {
@@ -284,7 +275,7 @@ int Pty::read_some(int timeout_ms) {
   char buf[4096];
   ssize_t n = read(master_, buf, sizeof buf);
   if (n > 0) output_.append(buf, (size_t)n);
-  if (n < 0 && errno != EINTR)
+  if (n == 0 || (n < 0 && errno != EINTR))
     ended_ = true;  // EIO: the last holder of the other side closed it
   return n > 0 ? 1 : ended_ ? -1 : 0;
 }
@@ -303,19 +294,18 @@ bool Pty::expect(const std::string &text, int timeout_ms) {
 }
 
 int Pty::wait(int timeout_ms) {
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  for (int status; pid_ > 0;) {
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      while (read_some(100) > 0) {
-      }
-      return status;
-    }
-    int left = ms_left(deadline);
-    if (left == 0) return -1;
-    if (read_some(std::min(left, 20)) < 0) sleep_ms(10);
+  int status = -1;
+  if (pid_ <= 0 || !eventually(
+                       [&] {
+                         read_some(0);
+                         return waitpid(pid_, &status, WNOHANG) == pid_;
+                       },
+                       timeout_ms))
+    return -1;
+  pid_ = -1;
+  while (read_some(100) > 0) {
   }
-  return -1;
+  return status;
 }
 
 RawClient::RawClient(const std::string &unix_path, bool greet) {

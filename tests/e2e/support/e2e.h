@@ -41,7 +41,6 @@ struct RunResult {
   int wait_status = -1;  // as from waitpid; -1 when it could not run
   bool timed_out = false;
   int exit_code() const;  // -1 when the program did not exit normally
-  int signal() const;     // the signal that ended the program, or 0
 };
 
 // Runs bin_path(argv[0]) to its end with input as standard input, env
