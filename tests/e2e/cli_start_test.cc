@@ -194,15 +194,6 @@ TEST(CliStart, GreetingOnATerminalWritesALargeMotdWhole) {
         << pty.output();
     EXPECT_EQ(pty.output().find("Velmar"), std::string::npos);
   }
-  {
-    // The built-in server: no "Attempting" line (the connect then fails,
-    // after the greeting).
-    Pty pty(in_namespace(dir.path, {}));
-    pty.wait();
-    EXPECT_TRUE(without_cr(pty.output())
-                    .starts_with(banner + motd + "Connection to /dev/vornd "))
-        << pty.output();
-  }
 }
 
 TEST(CliStart, NoGreetingWhenCommandsDoNotComeFromTheTerminal) {
