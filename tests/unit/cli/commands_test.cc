@@ -138,17 +138,6 @@ TEST_F(Commands, EachAcceptedPairRefreshesSideEffectsOnATerminal) {
   EXPECT_TRUE(fake_vornal::request_texts(VORNAL_MSG_GET).empty());
 }
 
-TEST_F(Commands, SetAfterCreateActsOnTheCreatedNode) {
-  cli_node *made = add({"net", "eth9"});
-  parsed_command *pc = talloc_zero(nullptr, struct parsed_command);
-  pc->created = made;
-  printed([&] { result = set_after_create(pc); });
-  EXPECT_EQ(result, 0);
-  EXPECT_EQ(pc->create_done, 1);
-  EXPECT_EQ(pc->path_node, made);
-  talloc_free(pc);
-}
-
 TEST_F(Commands, GetWithoutAReplyOrAName) {
   cli_opts.interactive = false;
   fake_vornal::on(VORNAL_MSG_GET, eth0, "lost", no_handle());

@@ -80,8 +80,6 @@ class Server {
   // Behaviour switches, read by the server thread on every frame.
   std::atomic<bool> answer_requests{true}, answer_noops{true};
   std::atomic<int> reply_delay_ms{0}, noop_delay_ms{0};
-  // Sends a reply with an unknown id before each real reply.
-  std::atomic<bool> stray_replies{false};
 
   // Asks the thread to close the current connection / send a notice.
   void close_connection() { close_req_ = true; }
@@ -149,9 +147,6 @@ class Server {
     if (!(noop ? answer_noops : answer_requests)) return true;
     sleep_ms(noop ? noop_delay_ms : reply_delay_ms);
     if (noop) return write_all(fd, wire::encode(wire::Reply{r.id, {}, "OK"}));
-    if (stray_replies &&
-        !write_all(fd, wire::encode(wire::Reply{r.id + 1000, "stray", "OK"})))
-      return false;
     return write_all(fd, wire::encode(wire::Reply{r.id, r.args[1], r.args[4]}));
   }
 
