@@ -1,8 +1,13 @@
-// Node records, string lists, and path texts to nodes and back.
+// Node records, string lists, path texts to nodes and back, and loading the
+// tree through the library stand-in (listing and description parsing, the
+// exact requests), side-effect refreshes and show's value lookups.
 #include <string.h>
 
 #include "test_util.h"
+#include "tree/listing.h"
+#include "tree/load.h"
 #include "tree/path.h"
+#include "tree/side_effect.h"
 #include "tree/strlist.h"
 
 namespace {
@@ -169,6 +174,260 @@ TEST_F(Tree, ResolvePrefixSplitsWhatExistsFromTheRest) {
   EXPECT_EQ(prefix, nullptr);
   EXPECT_EQ(rest, given);
   cli_free(rest);
+}
+
+class Load : public TreeTest {
+ protected:
+  // Every description is answered "ops g" unless a test says otherwise.
+  void SetUp() override {
+    TreeTest::SetUp();
+    fake_vornal::on(VORNAL_MSG_DESCRIBE, std::nullopt, answer("ops g"));
+  }
+  void list(const char *path, const char *reply) {
+    fake_vornal::on(VORNAL_MSG_LIST, path, answer(reply));
+  }
+  // Returns the paths of the description requests, in order.
+  strings described() {
+    strings out;
+    for (const fake_vornal::request &q : fake_vornal::requests())
+      if (q.type == VORNAL_MSG_DESCRIBE) out.push_back(q.args[1].value());
+    return out;
+  }
+};
+
+// Returns the whole tree below node as "name(children...)" text.
+std::string shape(const cli_node *node) {
+  std::string out;
+  for (const cli_node *c = node->first_child; c; c = c->next) {
+    out += (out.empty() ? "" : " ") + std::string(c->name);
+    if (c->first_child) out += "(" + shape(c) + ")";
+  }
+  return out;
+}
+
+// Returns a request text for type with path and name in their places.
+std::string req(int type, const char *path, const char *name = nullptr) {
+  std::string n = name ? "\"" + std::string(name) + "\"" : "NULL";
+  return std::to_string(type) + "(NULL,\"" + path + "\",NULL," + n + ",NULL)";
+}
+
+TEST_F(Load, BuildTreeListsOnceThenDescribesDepthFirst) {
+  list("/", "net\nnet/eth0\nnet/eth0/mtu\nnet/eth1\nsystem");
+  add({"stale"});
+  EXPECT_EQ(build_tree(), 0);
+  EXPECT_EQ(cli_state.cwd, cli_state.root);
+  EXPECT_EQ(cli_state.root->name, nullptr);
+  EXPECT_EQ(talloc_parent(cli_state.root), nullptr);
+  EXPECT_EQ(shape(cli_state.root), "net(eth0(mtu) eth1) system");
+  strings sent = fake_vornal::request_texts();
+  ASSERT_EQ(sent.size(), 6u);
+  EXPECT_EQ(sent[0], req(17, "/"));
+  EXPECT_EQ(sent[3], req(18, "/net/eth0/mtu"));
+  EXPECT_EQ(described(), (strings{"/net", "/net/eth0", "/net/eth0/mtu",
+                                  "/net/eth1", "/system"}));
+  EXPECT_EQ(cli_state.root->flags, 0u);  // the root is never described
+  EXPECT_EQ(cli_state.root->first_child->flags, 0x10u);
+}
+
+TEST_F(Load, ListingShapes) {
+  const char *cases[][3] = {
+      // A jump of two or more levels keeps the previous parent; a shorter
+      // line climbs from the previous parent.
+      {"a\na/b/c\na/b/c/d\na/x/y/z\nm\nm/n\nm/n/o\np", "a c(d z) m(n(o)) p",
+       "/a /c /c/d /c/z /m /m/n /m/n/o /p"},
+      // Repeated names in another case are reused.
+      {"Net\nNet/a\nNET\nnet/B\nnet/b/C\nnEt/A", "Net(a B(C))",
+       "/Net /Net/a /Net/B /Net/B/C"},
+      // Escaped and encoded slashes stay inside names.
+      {"a\\/b\na\\/b/kid\nc%2Fd\ne%2Bf+g\nback\\\\slash",
+       "a/b(kid) c/d e+f g back\\slash",
+       "/a\\/b /a\\/b/kid /c\\/d /e+f g /back\\slash"},
+      {"\na\n\na/b\n", "a(b)", "/a /a/b"},  // empty lines are skipped
+  };
+  for (const auto &c : cases) {
+    fake_vornal::reset();
+    fake_vornal::on(VORNAL_MSG_DESCRIBE, std::nullopt, answer("ops g"));
+    list("/", c[0]);
+    build_tree();
+    EXPECT_EQ(shape(cli_state.root), c[1]) << c[0];
+    std::string paths;
+    for (const std::string &p : described())
+      paths += (paths.empty() ? "" : " ") + p;
+    EXPECT_EQ(paths, c[2]) << c[0];
+  }
+  // Short lines never climb above the requested node.
+  cli_node *top = add({"top"});
+  list("/top", "q/r/s\nt");
+  load_subtree(top);
+  EXPECT_EQ(shape(top), "s t");
+}
+
+TEST_F(Load, ReloadReplacesDescendantsAndMovesTheCwd) {
+  list("/", "net\nnet/eth0\nnet/eth0/mtu\nsys");
+  build_tree();
+  cli_node *net = cli_state.root->first_child;
+  cli_state.cwd = net->first_child->first_child;  // /net/eth0/mtu
+  cli_state.root->last_child->matches = net->first_child;
+  fake_vornal::reset();
+  list("/net", "eth1\neth1/mtu");
+  fake_vornal::on(VORNAL_MSG_DESCRIBE, std::nullopt, answer("ops gs"));
+  load_subtree(net);
+  EXPECT_EQ(shape(cli_state.root), "net(eth1(mtu)) sys");
+  EXPECT_EQ(cli_state.cwd, net);
+  EXPECT_EQ(cli_state.root->last_child->matches, nullptr);
+  EXPECT_EQ(net->first_child->flags, 0x30u);
+  EXPECT_EQ(net->flags, 0x10u);  // not described again
+  // A listing without reply or handle leaves no children.
+  for (fake_vornal::reply r : {status_only("OK"), no_handle()}) {
+    fake_vornal::reset();
+    fake_vornal::on(VORNAL_MSG_LIST, std::nullopt, r);
+    load_subtree(net);
+    EXPECT_EQ(net->first_child, nullptr);
+    EXPECT_EQ(net->last_child, nullptr);
+    EXPECT_EQ(fake_vornal::request_texts().size(), 1u);
+  }
+}
+
+TEST_F(Load, DescriptionLines) {
+  list("/", "p\nq\ntz");
+  fake_vornal::on(
+      VORNAL_MSG_DESCRIBE, "/p",
+      answer("len 4\nops gs\nflags.1 hide\nops adhlgsrm\nnonsense"));
+  fake_vornal::on(VORNAL_MSG_DESCRIBE, "/q",
+                  answer("matches /tz\nchoices\nmatches\nmatches /none\nlen"));
+  fake_vornal::on(
+      VORNAL_MSG_DESCRIBE, "/tz",
+      answer("choices UTC\nchoices Europe/Oslo\nchoices two words"));
+  build_tree();
+  cli_node *p = cli_state.root->first_child, *q = p->next, *tz = q->next;
+  EXPECT_EQ(p->flags, 0xFFu);
+  EXPECT_STREQ(p->ops, "adhlgsrm");
+  EXPECT_EQ(talloc_parent(p->ops), p);
+  EXPECT_EQ(p->hidden, 1);
+  EXPECT_EQ(q->matches, tz);  // an unresolvable later line changes nothing
+  EXPECT_EQ(q->flags, 0u);
+  EXPECT_EQ(q->choices, nullptr);
+  EXPECT_EQ(q->hidden, 0);
+  ASSERT_EQ(strlist_count(tz->choices), 3);
+  EXPECT_STREQ(tz->choices[1], "Europe/Oslo");
+  EXPECT_STREQ(tz->choices[2], "two words");
+  EXPECT_EQ(talloc_parent(tz->choices), tz);
+}
+
+TEST_F(Load, DescriptionWithoutReply) {
+  cli_node *n = add({"n"});
+  fake_vornal::reset();
+  fake_vornal::on(VORNAL_MSG_DESCRIBE, "/n", status_only("OK"));
+  cli_state.status = 3;
+  EXPECT_EQ(printed([&] { load_node_attributes(n); }),
+            "ERR No reply received.\n");
+  EXPECT_EQ(cli_state.status, 3);  // a terminal keeps its status
+  cli_opts.interactive = false;
+  EXPECT_EQ(printed([&] { load_node_attributes(n); }),
+            "ERR No reply received.\n");
+  EXPECT_EQ(cli_state.status, -12);
+  fake_vornal::reset();
+  fake_vornal::on(VORNAL_MSG_DESCRIBE, "/n", no_handle());
+  cli_state.status = 0;
+  EXPECT_EQ(printed([&] { load_node_attributes(n); }), "");
+  EXPECT_EQ(cli_state.status, 0);
+}
+
+TEST_F(Load, ShowAsksOncePerReadableNodeAndHidesHiddenOnes) {
+  cli_node *net = add({"net"});
+  add({"net", "eth0", "mtu"})->flags = NODE_OP_GET;
+  add({"net", "eth0", "shadow"})->hidden = 1;
+  add({"net", "eth0", "shadow", "inner"})->flags = NODE_OP_GET;
+  add({"net", "eth1", "speed"})->flags = NODE_OP_GET;
+  add({"net", "eth1", "lost"})->flags = NODE_OP_GET;
+  fake_vornal::on(VORNAL_MSG_GET, "/net/eth0", "mtu", answer("1500"));
+  fake_vornal::on(VORNAL_MSG_GET, "/net/eth1", "speed",
+                  status_only("ERR No such file or directory"));
+  fake_vornal::on(VORNAL_MSG_GET, "/net/eth1", "lost", no_handle());
+  EXPECT_EQ(printed([&] { print_tree(net, 1, 1); }),
+            "net\n  eth0\n    mtu=1500\n  eth1\n"
+            "    speed=ERR No such file or directory\n    lost\n");
+  EXPECT_EQ(fake_vornal::request_texts(),
+            (strings{req(15, "/net/eth0", "mtu"), req(15, "/net/eth1", "speed"),
+                     req(15, "/net/eth1", "lost")}));
+  // A hidden node itself: no line of its own, its children at depth 1.
+  fake_vornal::clear_requests();
+  EXPECT_EQ(printed([&] {
+              print_tree(add({"net", "eth0", "shadow"}), 0, 1);
+            }),
+            "  inner\n");
+  EXPECT_TRUE(fake_vornal::requests().empty());
+}
+
+const char entry[] = "/param/side-effect/net/eth0";
+
+class SideEffect : public Load {
+ protected:
+  void SetUp() override {
+    Load::SetUp();
+    add({"param", "side-effect", "net", "eth0"});
+    add({"net", "eth0", "mtu"});
+    add({"net", "routes", "old"});
+  }
+  // Runs check_side_effects on a command for path with the given pair names
+  // and returns what it printed.
+  std::string check(const char *path, std::initializer_list<const char *> names,
+                    int per_value) {
+    parsed_command *pc = make_command(path, names);
+    std::string out = printed([&] { check_side_effects(pc, per_value); });
+    talloc_free(pc);
+    return out;
+  }
+  void value(const char *name, fake_vornal::reply r) {
+    fake_vornal::on(VORNAL_MSG_GET, entry, name, r);
+  }
+};
+
+TEST_F(SideEffect, OneValueRequestPerPairInOrder) {
+  value("mtu", answer(".net.routes"));
+  value("speed", answer(".net.eth0"));
+  list("/net/routes", "r1\nr2");
+  list("/net/eth0", "mtu\nspeed");
+  EXPECT_EQ(check("/net/eth0", {"mtu", "speed"}, 1), "");
+  EXPECT_EQ(fake_vornal::request_texts(),
+            (strings{req(15, entry, "mtu"), req(17, "/net/routes"),
+                     req(18, "/net/routes/r1"), req(18, "/net/routes/r2"),
+                     req(15, entry, "speed"), req(17, "/net/eth0"),
+                     req(18, "/net/eth0/mtu"), req(18, "/net/eth0/speed")}));
+  EXPECT_EQ(child_names(add({"net", "routes"})), "r1,r2");
+}
+
+TEST_F(SideEffect, SkipsUnknownPathsAndMissingValues) {
+  value("mtu", answer(".net.gone"));
+  EXPECT_EQ(check("/net/eth0", {"mtu"}, 1),
+            "Hmm. Side effect path .net.gone doesn't seem to exist.\n");
+  // No local entry: the daemon is not even asked.
+  fake_vornal::clear_requests();
+  EXPECT_EQ(check("/net/routes", {"mtu"}, 1), "");
+  EXPECT_TRUE(fake_vornal::requests().empty());
+  value("speed", status_only("ERR No such file or directory"));
+  value("lost", no_handle());
+  EXPECT_EQ(check("/net/eth0", {"speed", "lost"}, 1), "");
+  EXPECT_EQ(fake_vornal::request_texts(),
+            (strings{req(15, entry, "speed"), req(15, entry, "lost")}));
+  EXPECT_EQ(child_names(add({"net", "routes"})), "old");
+}
+
+TEST_F(SideEffect, RelativeValuesAndNodeChanges) {
+  cli_state.cwd = add({"net"});
+  value("mtu", answer("routes"));  // resolved from the current node
+  list("/net/routes", "fresh");
+  refresh_side_effect(entry, "mtu");
+  EXPECT_EQ(child_names(add({"net", "routes"})), "fresh");
+  // A create, delete or rename of /net/eth0/vlan reads the entry of
+  // /net/eth0 itself, with an empty parameter name.
+  fake_vornal::reset();
+  value("", answer(".net.routes"));
+  fake_vornal::on(VORNAL_MSG_LIST, "/net/routes", status_only("OK"));
+  EXPECT_EQ(check("/net/eth0/vlan", {"ignored"}, 0), "");
+  EXPECT_EQ(fake_vornal::request_texts(),
+            (strings{req(15, entry, ""), req(17, "/net/routes")}));
+  EXPECT_EQ(child_names(add({"net", "routes"})), "");
 }
 
 }  // namespace
