@@ -258,19 +258,14 @@ TEST_F(Session, QueueIsFirstInFirstOutWithOwnCopies) {
   EXPECT_EQ(dequeue_command(), nullptr);
   char line[] = "set a=1";
   ASSERT_EQ(queue_command(line), 0);
+  line[0] = 'X';
   ASSERT_EQ(queue_command("list"), 0);
   EXPECT_EQ(cli_state.use_queue, 1);
-  line[0] = 'X';
-  strings got;
-  for (int i = 0; i < 3; i++) {
-    if (i == 1) {
-      ASSERT_EQ(queue_command("show"), 0);
-    }
+  for (const char *want : {"set a=1", "list"}) {
     char *text = dequeue_command();
-    got.push_back(text ? text : "<null>");
+    EXPECT_STREQ(text, want);
     free(text);
   }
-  EXPECT_EQ(got, (strings{"set a=1", "list", "show"}));
   EXPECT_EQ(dequeue_command(), nullptr);
   EXPECT_EQ(cli_state.command_queue, nullptr);
 }
