@@ -51,12 +51,6 @@ void connect(const Server &s) {
   ASSERT_EQ(vornal_connect(s.path().c_str()), VORNAL_STATE_CONNECTED);
 }
 
-// Returns true once the library closed its side of s's connection.
-bool closed_by_library(const Server &s) {
-  for (int i = 0; i < 100 && s.closed_by_peer() == 0; ++i) sleep_ms(10);
-  return s.closed_by_peer() == 1;
-}
-
 // The server answers every request with a2 as reply and a5 as status.
 Result echo(const char *text) {
   return call(15, nullptr, text, nullptr, nullptr, "OK");
@@ -182,15 +176,6 @@ TEST_F(Vornal, ConnectFailuresHaveTheirCodes) {
   EXPECT_EQ(vornal_get_connection_state(), VORNAL_STATE_NOT_CONNECTED);
 }
 
-TEST_F(Vornal, ConnectingAgainClosesTheOldConnection) {
-  Server a, b;
-  connect(a);
-  connect(b);
-  EXPECT_TRUE(closed_by_library(a));
-  EXPECT_EQ(echo("b").reply, "b");
-  EXPECT_EQ(a.requests().size(), 0u);
-}
-
 TEST_F(Vornal, AnsweredNoopsKeepItConnectedAndStopWhenAsked) {
   Server s;
   connect(s);
@@ -232,7 +217,8 @@ TEST_F(Vornal, UnansweredNoopsGiveHungThenLost) {
   EXPECT_GE(total, 2900);
   EXPECT_LT(total, 4000);
   // The connection was closed, not just marked.
-  EXPECT_TRUE(closed_by_library(s));
+  for (int i = 0; i < 100 && s.closed_by_peer() == 0; ++i) sleep_ms(10);
+  EXPECT_EQ(s.closed_by_peer(), 1);
   EXPECT_FALSE(echo("x").got);
 }
 
