@@ -295,13 +295,11 @@ bool Pty::expect(const std::string &text, int timeout_ms) {
 
 int Pty::wait(int timeout_ms) {
   int status = -1;
-  if (pid_ <= 0 || !eventually(
-                       [&] {
-                         read_some(0);
-                         return waitpid(pid_, &status, WNOHANG) == pid_;
-                       },
-                       timeout_ms))
-    return -1;
+  auto ended = [&] {
+    read_some(0);
+    return waitpid(pid_, &status, WNOHANG) == pid_;
+  };
+  if (pid_ <= 0 || !eventually(ended, timeout_ms)) return -1;
   pid_ = -1;
   while (read_some(100) > 0) {
   }
@@ -326,11 +324,12 @@ void RawClient::send_raw(const std::string &bytes) {
 }
 
 std::string RawClient::read_hello() {
-  std::string got;
+  std::string got(wire::kHelloSize, '\0');
   pollfd p{fd_, POLLIN, 0};
-  for (char c; got.size() < wire::kHelloSize; got.push_back(c))
-    if (::poll(&p, 1, 5000) <= 0 || ::recv(fd_, &c, 1, 0) != 1) return "";
-  return got;
+  bool whole =
+      ::poll(&p, 1, 5000) > 0 &&
+      ::recv(fd_, got.data(), got.size(), MSG_WAITALL) == (ssize_t)got.size();
+  return whole ? got : "";
 }
 
 std::optional<wire::Frame> RawClient::next_frame(int timeout_ms) {
