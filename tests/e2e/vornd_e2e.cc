@@ -113,24 +113,20 @@ TEST(VorndInput, BrokenFramesCloseOnlyThatConnection) {
   ASSERT_EQ(good.login("root"), "OK");
   {
     e2e::RawClient c(d.socket(), false);
-    c.send_raw("GET / HTTP/1.0\r\n\r\n");
-    EXPECT_TRUE(c.closed_within(5000)) << "bad greeting";
-  }
-  {
-    e2e::RawClient c(d.socket(), false);
     c.send_raw(wire::encode_hello(9));
     EXPECT_EQ(wire::decode_hello(c.read_hello()), wire::kVersion);
     EXPECT_TRUE(c.closed_within(5000)) << "other version";
   }
   uint32_t over = wire::kMaxFrame + 1;
   const std::string broken[] = {
+      "GET / HTTP/1.0\r\n\r\n",  // instead of a greeting
       std::string{char(over >> 24), char(over >> 16), char(over >> 8),
                   char(over)},                         // oversized
       std::string("\x00\x00\x00\x03\x01\xff\xff", 7),  // truncated body
       wire::encode(wire::Reply{1, "x", "OK"}),         // a reply to the daemon
   };
   for (const std::string &bytes : broken) {
-    e2e::RawClient c(d.socket());
+    e2e::RawClient c(d.socket(), &bytes != broken);
     c.send_raw(bytes);
     EXPECT_TRUE(c.closed_within(5000)) << broken - &bytes;
   }
@@ -141,7 +137,6 @@ TEST(VorndInput, BrokenFramesCloseOnlyThatConnection) {
   }
   EXPECT_EQ(good.status(0), "OK");
   EXPECT_EQ(hostname(good), "velmar");
-  EXPECT_EQ(kill(d.pid(), 0), 0);
 }
 
 TEST(VorndStart, SocketFileAndModelFile) {

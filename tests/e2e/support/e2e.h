@@ -63,7 +63,6 @@ class Daemon {
 
   const std::string &socket() const { return socket_; }
   const std::string &dir() const { return dir_.path; }
-  pid_t pid() const { return pid_; }
   std::string log() const;  // what it wrote to stderr so far
   // Sends sig and, for SIGTERM/SIGKILL/SIGINT, returns the wait status of
   // the exit; otherwise -1.
