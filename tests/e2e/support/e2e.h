@@ -58,8 +58,6 @@ class Daemon {
   // it accepts connections.
   explicit Daemon(std::vector<std::string> extra = {});
   ~Daemon();
-  Daemon(const Daemon &) = delete;
-  Daemon &operator=(const Daemon &) = delete;
 
   const std::string &socket() const { return socket_; }
   const std::string &dir() const { return dir_.path; }
@@ -86,8 +84,6 @@ class Pty {
   explicit Pty(const std::vector<std::string> &argv,
                const std::vector<std::string> &env = {});
   ~Pty();
-  Pty(const Pty &) = delete;
-  Pty &operator=(const Pty &) = delete;
 
   void send(const std::string &keys);
   // Reads until text appears after the previous match. Returns false when
@@ -115,8 +111,6 @@ class RawClient {
   // Connects to a Unix socket and exchanges greetings unless greet is false.
   explicit RawClient(const std::string &unix_path, bool greet = true);
   ~RawClient();
-  RawClient(const RawClient &) = delete;
-  RawClient &operator=(const RawClient &) = delete;
 
   // Returns the reply to one request; an empty Reply when the daemon closed
   // or did not answer within 10 s.

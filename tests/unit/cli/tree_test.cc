@@ -95,11 +95,6 @@ TEST_F(Tree, NodeFromPathStartsAtCwdOrRoot) {
   };
   for (const auto &t : cases)
     EXPECT_EQ(node_from_path(t.text), t.want) << (t.text ? t.text : "null");
-  EXPECT_EQ(node_from_absolute_path("/a/", "b"), b);
-  EXPECT_EQ(node_from_absolute_path("/a/b", "c/"), c);
-  EXPECT_EQ(
-      printed([&] { EXPECT_EQ(node_from_absolute_path("/a", "q"), nullptr); }),
-      "\n\nArgh. Cannot convert /a to an absolute path.\n");
 }
 
 TEST_F(Tree, AbsolutePathText) {

@@ -72,8 +72,6 @@ class Server {
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
   }
-  Server(const Server &) = delete;
-  Server &operator=(const Server &) = delete;
 
   const std::string &path() const { return path_; }
 

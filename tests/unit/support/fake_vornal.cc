@@ -7,8 +7,7 @@
 #include <memory>
 
 struct vornal_message {
-  fake_vornal::text body;
-  fake_vornal::text status;
+  fake_vornal::reply r;
 };
 
 namespace fake_vornal {
@@ -170,20 +169,18 @@ vornal_message *vornal_send_message(int type, const char *a1, const char *a2,
   state().log.push_back(q);
   fake_vornal::reply r = fake_vornal::answer_for(q);
   if (!r.handle) return nullptr;
-  auto owned = std::make_unique<vornal_message>();
-  owned->body = r.body;
-  owned->status = r.status;
+  auto owned = std::make_unique<vornal_message>(vornal_message{r});
   vornal_message *m = owned.get();
   state().handles.emplace(m, std::move(owned));
   return m;
 }
 
 char *vornal_get_message_reply(vornal_message *m) {
-  return fake_vornal::copy_out(fake_vornal::checked(m)->body);
+  return fake_vornal::copy_out(fake_vornal::checked(m)->r.body);
 }
 
 char *vornal_get_message_response_status(vornal_message *m) {
-  return fake_vornal::copy_out(fake_vornal::checked(m)->status);
+  return fake_vornal::copy_out(fake_vornal::checked(m)->r.status);
 }
 
 void vornal_message_free(vornal_message *m) {
