@@ -202,10 +202,6 @@ TEST_F(Lang, TerminalLinesBelowTheRoot) {
           {"rename eth0 eth9 ",
            "refused || Parse error: Word 3 (eth9) is not what was expected. "
            "(Expecting new node name).\n"},
-          // Nothing may follow a new name; the text for no kind is "nothing".
-          {"rename eth0 x/y eth0 ",
-           "refused || Parse error: Word 4 (eth0) is not what was expected. "
-           "(Got path, expecting nothing).\n"},
       });
   check(eth0,
         {
@@ -213,7 +209,6 @@ TEST_F(Lang, TerminalLinesBelowTheRoot) {
              "set path=/net/eth0 target=eth0 values=mtu=1400|bogus=1|mode=|mtu "
              "expected=32"},
             {"ls ", "list path=/net/eth0 target=eth0 expected=6"},
-            {"cd .. ", "cd path=/net node=net target=net"},
         });
 }
 

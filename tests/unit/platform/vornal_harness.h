@@ -191,7 +191,7 @@ inline long wait_state(int want, long max_ms) {
 }
 
 // Leaves the library disconnected, quiet and with its default time-out.
-class Client : public ::testing::Test {
+class Vornal : public ::testing::Test {
  protected:
   void TearDown() override {
     vornal_disconnect();

@@ -12,8 +12,6 @@
 namespace vtest {
 namespace {
 
-using Vornal = Client;
-
 // Checks what a fresh reader makes of bytes.
 void decode_one(const std::string &bytes, wire::DecodeStatus want) {
   wire::FrameReader r;
