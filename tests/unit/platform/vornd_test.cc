@@ -25,7 +25,7 @@ const std::string kNoEnt = "ERR No such file or directory";
 const std::string kInsane = "ERR sanity check failed";
 
 // A creatable list that a status list mirrors, a parameter that reveals a
-// node, and typed checks.
+// node, and a few typed values.
 const char *kModel = R"json({"nodes": [
  {"name": "sys", "help": "System.", "children": [
    {"name": "name", "type": "string", "default": "box", "min_len": 1,
@@ -33,12 +33,7 @@ const char *kModel = R"json({"nodes": [
    {"name": "level", "type": "integer", "min": 1, "max": 5, "default": 3,
     "help": "A level."},
    {"name": "zone", "type": "choice", "choices": ["utc", "cet"], "help": "Zone."},
-   {"name": "on", "type": "boolean", "help": "Switch."},
-   {"name": "note", "type": "string", "help": "Free text."},
-   {"name": "serial", "type": "string", "ops": "hg", "default": "S1",
-    "help": "Serial."},
-   {"name": "uplink", "type": "string", "default": "a", "matches": "/ports",
-    "help": "A port name."}]},
+   {"name": "note", "type": "string", "help": "Free text."}]},
  {"name": "ports", "ops": "adhl", "mirror": "/state/ports", "help": "Ports.",
   "entry": {"ops": "hlr", "help": "A port.", "children": [
     {"name": "mtu", "type": "integer", "min": 68, "max": 9000, "default": 1500,
@@ -264,8 +259,7 @@ TEST_F(Vornd, StoreRoundTripsValuesEntriesAndOddTexts) {
   EXPECT_NE(Tree::find_kid(*fresh.resolve("/ports"), odd), nullptr);
   EXPECT_NE(fresh.resolve("/state/tapping"), nullptr);  // effects redone
   EXPECT_EQ(fresh.resolve("/state/ports/a"), nullptr);
-  // A bad store leaves the tree untouched.
-  std::string before = vornd::store_text(fresh);
+  // The vornd_store fuzz target checks that a refused store changes nothing.
   EXPECT_EQ(vornd::apply_store_text(fresh, "{\n\"version\": 1,\n\"root\": }",
                                     "s.json")
                 .substr(0, 9),
@@ -274,7 +268,6 @@ TEST_F(Vornd, StoreRoundTripsValuesEntriesAndOddTexts) {
       [{"name": "sys", "kids": [{"name": "level", "value": "77"}]}]}})",
                                     "s.json"),
             "s.json: /sys/level: value '77' fails its checks");
-  EXPECT_EQ(vornd::store_text(fresh), before);
 }
 
 TEST_F(Vornd, SaveReplacesTheFileAndReportsFailure) {
