@@ -1,9 +1,10 @@
 // The commands and the session around them, against the library stand-in:
 // get, set and help with their exact requests, output, statuses and the
 // modified flag (the transcripts show the same commands against vornd, with
-// the statuses of refused values); the queue, the teardown, interrupts, the
-// change journal with commit, revert and replay, exit with autocommit, and
-// the connection check.
+// the statuses of refused values); the teardown, interrupts, the change
+// journal with commit, revert and replay, exit with autocommit, and the
+// connection check. The command queue only ever holds the command words,
+// which the startup transcript runs.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -252,22 +253,6 @@ class Session : public TreeTest {
     return out;
   }
 };
-
-TEST_F(Session, QueueIsFirstInFirstOutWithOwnCopies) {
-  EXPECT_EQ(dequeue_command(), nullptr);
-  char line[] = "set a=1";
-  ASSERT_EQ(queue_command(line), 0);
-  line[0] = 'X';
-  ASSERT_EQ(queue_command("list"), 0);
-  EXPECT_EQ(cli_state.use_queue, 1);
-  for (const char *want : {"set a=1", "list"}) {
-    char *text = dequeue_command();
-    EXPECT_STREQ(text, want);
-    free(text);
-  }
-  EXPECT_EQ(dequeue_command(), nullptr);
-  EXPECT_EQ(cli_state.command_queue, nullptr);
-}
 
 TEST_F(Session, EndSessionStopsNoopsLogsOutAndReleasesOwnedTexts) {
   vornal_set_keep_alive(5, 0);
