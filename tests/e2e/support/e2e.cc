@@ -24,14 +24,6 @@
 namespace e2e {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-int ms_left(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - Clock::now());
-  return left.count() > 0 ? (int)left.count() : 0;
-}
-
 void sleep_ms(int ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
@@ -127,12 +119,10 @@ int free_port() {
   return ntohs(a.sin_port);
 }
 
-std::string without_cr(const std::string &text) {
-  std::string s;
-  for (size_t i = 0; i < text.size(); ++i)
-    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
-      s += text[i];
-  return s;
+std::string without_cr(std::string text) {
+  for (size_t at; (at = text.find("\r\n")) != std::string::npos;)
+    text.erase(at, 1);
+  return text;
 }
 
 bool eventually(const std::function<bool()> &ok, int timeout_ms) {
@@ -281,16 +271,16 @@ int Pty::read_some(int timeout_ms) {
 }
 
 bool Pty::expect(const std::string &text, int timeout_ms) {
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  for (;;) {
+  auto seen = [&] {
     size_t at = output_.find(text, cursor_);
-    if (at != std::string::npos) {
-      cursor_ = at + text.size();
-      return true;
+    if (at == std::string::npos) {
+      read_some(10);
+      return false;
     }
-    int left = ms_left(deadline);
-    if (left == 0 || read_some(left) < 0) return false;
-  }
+    cursor_ = at + text.size();
+    return true;
+  };
+  return eventually(seen, timeout_ms);
 }
 
 int Pty::wait(int timeout_ms) {

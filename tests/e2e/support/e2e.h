@@ -21,7 +21,7 @@ std::string bin_path(const std::string &program);
 // Returns a TCP port on 127.0.0.1 that was free a moment ago.
 int free_port();
 // Returns text with every "\r\n" turned into "\n" (terminal output).
-std::string without_cr(const std::string &text);
+std::string without_cr(std::string text);
 // Returns true once ok() holds, asking every 10 ms for up to timeout_ms.
 bool eventually(const std::function<bool()> &ok, int timeout_ms = 5000);
 // Return true when a wait status says the program exited with code / died
