@@ -46,8 +46,8 @@ class Start : public ::testing::Test {
   std::vector<char *> ptrs_;
 };
 
-// The default user and server show in the greeting e2e test, CLI_SERVER
-// against -s and the last -f in the startup transcript.
+// The default user shows in the greeting e2e test; the built-in server,
+// CLI_SERVER against -s and the last -f in the startup transcript.
 TEST_F(Start, PasswordFromTheEnvironmentAndOwnedCopiesOfOptions) {
   ASSERT_EQ(parse({}), 0);
   EXPECT_EQ(cli_state.password, nullptr);

@@ -206,9 +206,10 @@ TEST_F(Vornd, MirrorAndSideEffectEntriesFollowTheList) {
 }
 
 TEST_F(Vornd, RevealAddsAndRemovesNodes) {
-  // One entry's reveal shows in the terminal test. Two entries reveal the same
-  // node: it stays while either holds "true".
+  // Two entries reveal the same node: it comes with the first "true" and
+  // stays while either holds "true".
   ASSERT_EQ(set("/ports/a", "tap", "true"), "OK");
+  ASSERT_NE(t().resolve("/state/tapping"), nullptr);
   ASSERT_EQ(set("/ports/b", "tap", "true"), "OK");
   ASSERT_EQ(set("/ports/a", "tap", "false"), "OK");
   EXPECT_NE(t().resolve("/state/tapping"), nullptr);
