@@ -127,6 +127,25 @@ TEST(Terminal, CommitRevertAndCdWithoutWithAndWithTooManyArguments) {
   EXPECT_EQ(t.screen().find("No autocommit"), std::string::npos);
 }
 
+// Side effects against the demo model: enabling the VPN reveals
+// /status/vpn, which only the refresh after the set brings into the tree.
+TEST(Terminal, SideEffectOfASetShowsInTheNextListing) {
+  e2e::Daemon d;
+  Session t(d);
+  const std::string before = "status\n  uptime\n  firmware\n  interfaces\n";
+  EXPECT_EQ(t.type("list /status", "cli -> "), before);
+  EXPECT_EQ(t.type("set /services/vpn enabled=true", "cli -> "),
+            "Set enabled: OK\n");
+  EXPECT_EQ(t.type("list /status", "cli -> "), before + "  vpn\n");
+  EXPECT_EQ(t.type("showr /status/vpn", "cli -> "),
+            "vpn\n  state=connecting\n  peer-address=\n  bytes-in=0\n");
+  EXPECT_EQ(t.type("set /services/vpn enabled=false", "cli -> "),
+            "Set enabled: OK\n");
+  EXPECT_EQ(t.type("list /status", "cli -> "), before);
+  t.pty.send("exit!\r");
+  EXPECT_TRUE(t.ends_with_code(0)) << t.screen();
+}
+
 TEST(Terminal, CtrlCWithChangesWarnsOnceThenEnds) {
   e2e::Daemon d;
   Session s(d);

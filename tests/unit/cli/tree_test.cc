@@ -28,9 +28,27 @@ class Tree : public TreeTest {
   cli_node *a, *b, *c, *eth, *twin, *slashed, *spaced;
 };
 
-// The shell only disconnects first children, on a reload: the loader tests
-// and the tree_load fuzz target check the lists after that.
-TEST_F(Tree, DisconnectingAStrangerChangesNothing) {
+TEST_F(Tree, DisconnectFirstMiddleLastOnlyAndStranger) {
+  const char *left[] = {"k1,k2", "k0,k2", "k0,k1"};
+  for (int victim = 0; victim < 3; victim++) {
+    cli_node *p = add({"p"});
+    cli_node *kids[3] = {create_node(p, "k0", 0), create_node(p, "k1", 0),
+                         create_node(p, "k2", 0)};
+    disconnect_child(p, kids[victim]);
+    EXPECT_EQ(kids[victim]->next, nullptr);
+    EXPECT_EQ(kids[victim]->parent, nullptr);
+    talloc_free(kids[victim]);
+    EXPECT_EQ(child_names(p), left[victim]) << "victim " << victim;
+    EXPECT_STREQ(p->last_child->name, victim == 2 ? "k1" : "k2");
+    EXPECT_EQ(p->last_child->next, nullptr);
+    disconnect_child(cli_state.root, p);
+    talloc_free(p);
+  }
+  cli_node *only = add({"p", "only"});
+  disconnect_child(only->parent, only);
+  EXPECT_EQ(add({"p"})->first_child, nullptr);
+  EXPECT_EQ(add({"p"})->last_child, nullptr);
+  talloc_free(only);
   EXPECT_EQ(printed([&] { disconnect_child(a, c); }),
             "Argh. Trying to disconnect a child from a parent to whom they "
             "don't belong.");
