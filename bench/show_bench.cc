@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "common.h"
-#include "shell/state.h"
 #include "tree/listing.h"
 #include "tree/load.h"
 #include "tree/node.h"
 #include "tree/path.h"
 #include "util/alloc.h"
+#include "util/state.h"
 #include "vornal.h"
 
 namespace {

@@ -19,9 +19,9 @@
 #include <string>
 
 #include "common.h"
-#include "shell/state.h"
 #include "tree/load.h"
 #include "tree/node.h"
+#include "util/state.h"
 #include "vornal.h"
 
 namespace {

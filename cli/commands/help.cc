@@ -9,9 +9,9 @@
 #include "commands/handlers.h"
 #include "lang/parser.h"
 #include "shell/options.h"
-#include "shell/state.h"
 #include "tree/path.h"
 #include "util/alloc.h"
+#include "util/state.h"
 #include "util/text.h"
 #include "vornal.h"
 

@@ -4,11 +4,11 @@
 
 #include "commands/handlers.h"
 #include "lang/dispatch.h"
-#include "shell/state.h"
 #include "tree/load.h"
 #include "tree/path.h"
 #include "tree/strlist.h"
 #include "util/alloc.h"
+#include "util/state.h"
 #include "vornal.h"
 
 void journal_start_branch(void) {

@@ -6,7 +6,7 @@
 #include "commands/handlers.h"
 #include "lang/commands.h"
 #include "lang/parser.h"
-#include "shell/state.h"
+#include "util/state.h"
 
 namespace {
 // Prints the not-implemented line for the row of pc; returns 0.

@@ -13,9 +13,9 @@
 #include "commands/handlers.h"
 #include "lang/parse_create.h"
 #include "lang/parser.h"
-#include "shell/state.h"
 #include "tree/side_effect.h"
 #include "util/alloc.h"
+#include "util/state.h"
 #include "util/text.h"
 #include "vornal.h"
 

@@ -6,9 +6,9 @@
 #include <strings.h>
 
 #include "commands/handlers.h"
-#include "shell/state.h"
 #include "tree/strlist.h"
 #include "util/alloc.h"
+#include "util/state.h"
 
 // Row order is the command number, the order of the list of valid commands
 // and of completion candidates.

@@ -5,7 +5,7 @@
 #include "commands/journal.h"
 #include "lang/commands.h"
 #include "lang/parser.h"
-#include "shell/state.h"
+#include "util/state.h"
 
 namespace {
 // Returns 1 after refusing a row that may not run here (message printed,

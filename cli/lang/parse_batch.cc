@@ -7,8 +7,8 @@
 #include "lang/commands.h"
 #include "lang/grammar.h"
 #include "lang/parser.h"
-#include "shell/state.h"
 #include "util/alloc.h"
+#include "util/state.h"
 
 namespace {
 // Returns the kind a word's form gives it, or 0 for an unmarked word.

@@ -8,12 +8,12 @@
 #include "lang/grammar.h"
 #include "lang/parse_create.h"
 #include "lang/parser.h"
-#include "shell/state.h"
 #include "tree/candidates.h"
 #include "tree/node.h"
 #include "tree/path.h"
 #include "tree/strlist.h"
 #include "util/alloc.h"
+#include "util/state.h"
 #include "util/text.h"
 
 namespace {

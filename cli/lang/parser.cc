@@ -7,9 +7,9 @@
 
 #include "lang/commands.h"
 #include "lang/parse_create.h"
-#include "shell/state.h"
 #include "tree/path.h"
 #include "util/alloc.h"
+#include "util/state.h"
 #include "util/text.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include "link/password.h"
 #include "shell/ask.h"
-#include "shell/state.h"
+#include "util/state.h"
 #include "vornal.h"
 
 namespace {

@@ -6,11 +6,11 @@
 #include "link/login.h"
 #include "shell/ask.h"
 #include "shell/input.h"
-#include "shell/state.h"
 #include "tree/load.h"
 #include "tree/node.h"
 #include "tree/path.h"
 #include "util/alloc.h"
+#include "util/state.h"
 #include "vornal.h"
 
 namespace {

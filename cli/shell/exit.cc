@@ -5,7 +5,7 @@
 #include <string.h>
 
 #include "commands/handlers.h"
-#include "shell/state.h"
+#include "util/state.h"
 #include "vornal.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "shell/options.h"
-#include "shell/state.h"
+#include "util/state.h"
 
 namespace {
 const char motd_path[] = "/etc/zarcli/motd";

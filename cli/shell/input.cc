@@ -8,7 +8,7 @@
 // clang-format on
 
 #include "shell/interrupt.h"
-#include "shell/state.h"
+#include "util/state.h"
 #include "vornal.h"
 
 namespace {

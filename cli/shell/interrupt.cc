@@ -10,8 +10,8 @@
 #include <readline/readline.h>
 // clang-format on
 
-#include "shell/state.h"
 #include "shell/teardown.h"
+#include "util/state.h"
 
 namespace {
 volatile sig_atomic_t interrupt_flag = 0;

@@ -6,8 +6,8 @@
 #include <syslog.h>
 #include <unistd.h>
 
-#include "shell/state.h"
 #include "util/alloc.h"
+#include "util/state.h"
 #include "vornal.h"
 
 const char *const cli_build_stamp = "2013-04-12T14:54-0700";

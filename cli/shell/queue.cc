@@ -3,7 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "shell/state.h"
+#include "util/state.h"
 
 int queue_command(const char *text) {
   cli_queue_entry *entry = (cli_queue_entry *)calloc(1, sizeof *entry);

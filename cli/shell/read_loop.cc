@@ -15,9 +15,9 @@
 #include "shell/input.h"
 #include "shell/interrupt.h"
 #include "shell/queue.h"
-#include "shell/state.h"
 #include "tree/path.h"
 #include "util/alloc.h"
+#include "util/state.h"
 #include "vornal.h"
 
 char *build_prompt(void) {

@@ -11,10 +11,10 @@
 #include "shell/options.h"
 #include "shell/queue.h"
 #include "shell/read_loop.h"
-#include "shell/state.h"
 #include "shell/teardown.h"
 #include "tree/load.h"
 #include "util/alloc.h"
+#include "util/state.h"
 #include "util/text.h"
 #include "vornal.h"
 

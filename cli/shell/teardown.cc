@@ -3,10 +3,10 @@
 #include <stdlib.h>
 
 #include "shell/queue.h"
-#include "shell/state.h"
 #include "tree/node.h"
 #include "tree/strlist.h"
 #include "util/alloc.h"
+#include "util/state.h"
 #include "vornal.h"
 
 void send_logout(void) {

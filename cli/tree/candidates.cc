@@ -3,10 +3,10 @@
 #include <string.h>
 #include <strings.h>
 
-#include "shell/state.h"
 #include "tree/node.h"
 #include "tree/strlist.h"
 #include "util/alloc.h"
+#include "util/state.h"
 #include "util/text.h"
 
 namespace {

@@ -10,11 +10,11 @@
 #include "commands/handlers.h"
 #include "lang/commands.h"
 #include "lang/parser.h"
-#include "shell/state.h"
 #include "tree/load.h"
 #include "tree/node.h"
 #include "tree/path.h"
 #include "util/alloc.h"
+#include "util/state.h"
 
 namespace {
 

@@ -5,12 +5,12 @@
 #include <string.h>
 #include <talloc.h>
 
-#include "shell/state.h"
 #include "tree/node.h"
 #include "tree/path.h"
 #include "tree/sibling_index.h"
 #include "tree/strlist.h"
 #include "util/alloc.h"
+#include "util/state.h"
 #include "util/text.h"
 #include "vornal.h"
 

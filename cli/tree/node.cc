@@ -5,8 +5,8 @@
 #include <strings.h>
 #include <talloc.h>
 
-#include "shell/state.h"
 #include "util/alloc.h"
+#include "util/state.h"
 #include "util/text.h"
 
 cli_node *create_node(cli_node *parent, const char *name, uint32_t flags) {

@@ -5,9 +5,9 @@
 #include <string.h>
 #include <talloc.h>
 
-#include "shell/state.h"
 #include "tree/node.h"
 #include "util/alloc.h"
+#include "util/state.h"
 #include "util/text.h"
 
 namespace {

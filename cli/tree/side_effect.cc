@@ -6,11 +6,11 @@
 
 #include "commands/get_value.h"
 #include "lang/parser.h"
-#include "shell/state.h"
 #include "tree/load.h"
 #include "tree/node.h"
 #include "tree/path.h"
 #include "util/alloc.h"
+#include "util/state.h"
 #include "util/text.h"
 
 namespace {

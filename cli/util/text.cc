@@ -3,8 +3,8 @@
 #include <limits.h>
 #include <string.h>
 
-#include "shell/state.h"
 #include "util/alloc.h"
+#include "util/state.h"
 
 namespace {
 // Returns a zero-filled block for a text of len bytes and its terminator, or

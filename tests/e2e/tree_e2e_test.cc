@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "shell/state.h"
 #include "support/e2e.h"
 #include "tree/load.h"
 #include "tree/node.h"
 #include "tree/path.h"
 #include "util/alloc.h"
+#include "util/state.h"
 #include "vornal.h"
 
 namespace {

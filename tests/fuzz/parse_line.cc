@@ -13,9 +13,9 @@
 
 #include "lang/commands.h"
 #include "lang/parser.h"
-#include "shell/state.h"
 #include "tree/node.h"
 #include "tree/strlist.h"
+#include "util/state.h"
 
 namespace {
 

@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "shell/state.h"
 #include "support/fake_vornal.h"
 #include "tree/load.h"
 #include "tree/node.h"
 #include "tree/side_effect.h"
 #include "util/alloc.h"
+#include "util/state.h"
 #include "util/text.h"
 #include "vornal.h"
 

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "lang/parser.h"
-#include "shell/state.h"
 #include "support/fake_vornal.h"
 #include "tree/node.h"
 #include "util/alloc.h"
+#include "util/state.h"
 
 using strings = std::vector<std::string>;
 using fake_vornal::answer;

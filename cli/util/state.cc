@@ -1,4 +1,4 @@
-#include "shell/state.h"
+#include "util/state.h"
 
 namespace {
 char default_server[] = "/dev/vornd";
