@@ -85,6 +85,7 @@ int connect_and_login(void) {
   }
   if (cli_opts.server[0] != '/' && !cli_state.password)
     cli_state.password = read_password();
+  if (cli_state.terminal_lost) return LOGIN_TERMINAL_LOST;
   int r = send_login(cli_state.force_login);
   if (r == LOGIN_IN_USE && !cli_state.force_login && cli_opts.interactive) {
     // The question is already printed; one key answers it.

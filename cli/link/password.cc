@@ -8,6 +8,7 @@
 
 #include "shell/interrupt.h"
 #include "util/alloc.h"
+#include "util/state.h"
 
 namespace {
 
@@ -27,11 +28,16 @@ size_t read_line(int fd, char *buf, const struct termios *normal,
       tcsetattr(fd, TCSANOW, silent);
       continue;
     }
-    if (w < 0) break;
     char c;
-    ssize_t n = read(fd, &c, 1);
+    ssize_t n = w < 0 ? -1 : read(fd, &c, 1);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0 || c == '\n') break;
+    if (n <= 0) {
+      // ctrl-D at the start of a line also reads as end of file, from a
+      // terminal that is still there.
+      if (n < 0 || terminal_hung_up(fd)) cli_state.terminal_lost = true;
+      break;
+    }
+    if (c == '\n') break;
     buf[len++] = c;
   }
   return len;

@@ -7,19 +7,16 @@
 #include <unistd.h>
 
 #include "shell/interrupt.h"
+#include "util/state.h"
 
 namespace {
 struct termios saved_settings;
 
-// A terminal that keeps answering end-of-file has gone away; after this many
-// empty reads the answer counts as no.
-const int max_empty_reads = 3;
-
-// Returns one byte from standard input, or -1 when none can be had. Acts on
+// Returns one byte from standard input, or -1 when the terminal has gone:
+// with VMIN 1 a live terminal never reads as end of file. Acts on
 // interrupts with the saved settings in place.
 int read_key(const struct termios *working) {
-  int empty = 0;
-  while (empty < max_empty_reads) {
+  for (;;) {
     int w = wait_for_input(0);
     if (w == 0) {
       tcsetattr(0, TCSADRAIN, &saved_settings);
@@ -27,19 +24,19 @@ int read_key(const struct termios *working) {
       tcsetattr(0, TCSADRAIN, working);
       continue;
     }
-    if (w < 0) return -1;
     unsigned char c;
-    ssize_t n = read(0, &c, 1);
+    ssize_t n = w < 0 ? -1 : read(0, &c, 1);
     if (n == 1) return c;
     if (n < 0 && errno == EINTR) continue;
-    ++empty;
+    cli_state.terminal_lost = true;
+    return -1;
   }
-  return -1;
 }
 }  // namespace
 
 int ask_yes_no(void) {
   fflush(stdout);
+  if (cli_state.terminal_lost) return 1;
   if (tcgetattr(0, &saved_settings) != 0) return 1;
   struct termios working = saved_settings;
   working.c_lflag &= ~(ICANON | ECHO | ECHOE | ECHOK | ECHONL);

@@ -16,7 +16,6 @@ namespace {
 unsigned char script_buffer[65536];
 size_t script_pos = 0;
 size_t script_len = 0;
-bool terminal_gone = false;
 
 // Records a key for the interrupt rule; returns the key.
 int mark_key(int key) {
@@ -83,6 +82,10 @@ void setup_script_input(void) {
 
 int input_event_hook(void) {
   if (interrupt_pending()) interrupt_in_editor();
+  if (input_terminal_gone()) {
+    rl_done = 1;
+    return 0;
+  }
   cli_state.connection_lost = !connection_ok();
   if (cli_state.connection_lost) rl_done = 1;
   return 0;
@@ -95,24 +98,40 @@ int input_getc(FILE *stream) {
       interrupt_in_editor();
       continue;
     }
+    // ctrl-D arrives as a key; an end of input or a read error (readline
+    // gives EOF or a negative code) means the terminal has gone.
     int key = w < 0 ? EOF : rl_getc(stream);
-    // ctrl-D arrives as a key; a real end means the terminal has gone.
-    if (key == EOF) terminal_gone = true;
-    return key == EOF ? EOF : mark_key(key);
+    if (key >= 0) return mark_key(key);
+    cli_state.terminal_lost = true;
+    return EOF;
   }
 }
 
 int script_getc(FILE *stream) {
   while (script_pos >= script_len) {
+    // Wait before reading: a read restarted after ctrl-c would sleep until
+    // the next line, and without a terminal ctrl-c ends the run at once.
+    int w = wait_for_input(fileno(stream));
+    if (w == 0) {
+      act_on_interrupt();  // returns only after a warning
+      continue;
+    }
+    if (w < 0) return EOF;
     ssize_t n = read(fileno(stream), script_buffer, sizeof script_buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return EOF;
     script_pos = 0;
     script_len = (size_t)n;
   }
-  return mark_key(script_buffer[script_pos++]);
+  // Script keys are no typing: they never hold back the end on ctrl-c.
+  return script_buffer[script_pos++];
 }
 
 bool input_terminal_gone(void) {
-  return terminal_gone;
+  if (!cli_state.terminal_lost && cli_opts.interactive)
+    // Readline's own wait cannot tell a hung-up terminal: it sees a
+    // readable descriptor with no bytes, skips the key reader and calls the
+    // event hook again at once, for ever.
+    cli_state.terminal_lost = terminal_hung_up(0);
+  return cli_state.terminal_lost;
 }

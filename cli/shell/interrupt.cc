@@ -12,6 +12,7 @@
 
 #include "shell/teardown.h"
 #include "util/state.h"
+#include "vornal.h"
 
 namespace {
 volatile sig_atomic_t interrupt_flag = 0;
@@ -35,6 +36,8 @@ void on_interrupt(int) {
 }
 
 int install_interrupt_handler(void) {
+  // Long waits for the daemon hand the interrupt back while they wait.
+  vornal_set_wait_hook(act_on_pending_interrupt);
   struct sigaction sa = {};
   sa.sa_handler = on_interrupt;
   sa.sa_flags = SA_RESTART;
@@ -44,6 +47,10 @@ int install_interrupt_handler(void) {
 
 int interrupt_pending(void) {
   return interrupt_flag != 0;
+}
+
+void act_on_pending_interrupt(void) {
+  if (interrupt_flag) act_on_interrupt();
 }
 
 void act_on_interrupt(void) {
@@ -78,6 +85,16 @@ int wait_for_input(int fd) {
       r = n > 0 ? 1 : (n < 0 && errno == EINTR) ? (interrupt_flag ? 0 : 2) : -1;
     }
     sigprocmask(SIG_SETMASK, &old, nullptr);
+    // A signal that came with the input is delivered only now; it goes
+    // first, so that a line that arrived with ctrl-c is not read.
+    if (r == 1 && interrupt_flag) r = 0;
     if (r != 2) return r;
   }
+}
+
+bool terminal_hung_up(int fd) {
+  struct pollfd p = {.fd = fd, .events = POLLIN, .revents = 0};
+  int n = poll(&p, 1, 0);
+  if (n < 0) return errno != EINTR;
+  return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }

@@ -81,8 +81,11 @@ size_t run_line(char *line) {
 }
 
 // The end of the session: commit with -C, or say that changes stay unsaved.
+// A lost terminal ends like a hangup: nobody confirmed the changes and
+// nobody would see the notice, so neither happens.
 void finish_changes(void) {
-  if (!cli_state.modified || !connection_ok() || cli_state.discard_changes)
+  if (!cli_state.modified || !connection_ok() || cli_state.discard_changes ||
+      cli_state.terminal_lost)
     return;
   if (cli_state.autocommit)
     cmd_commit(nullptr);
@@ -97,12 +100,17 @@ void read_loop(void) {
   for (;;) {
     char *line = next_command_line();
     size_t len = 0;
-    if (line && !cli_state.connection_lost) len = run_line(line);
+    // ctrl-c while the line was read comes before the line: a script may
+    // have read the next line in the same system call.
+    if (interrupt_pending()) act_on_interrupt();
+    // A line cut short by a lost connection or terminal is dropped.
+    if (line && !cli_state.connection_lost && !cli_state.terminal_lost)
+      len = run_line(line);
     free(line);
     // An interrupt during a command is acted on between lines.
     if (interrupt_pending()) act_on_interrupt();
-    if (check_connection() != 0) cli_state.exit_requested = true;
-    if (cli_opts.interactive && input_terminal_gone())
+    // A terminal that has gone cannot answer the reconnect question.
+    if (input_terminal_gone() || check_connection() != 0)
       cli_state.exit_requested = true;
     if (cli_state.exit_requested) break;
     if (len == 0 && !cli_opts.interactive) break;

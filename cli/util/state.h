@@ -37,6 +37,7 @@ struct cli_session_state {
   char *user;
   cli_queue_entry *command_queue;
   int connection_lost;
+  bool terminal_lost;  // the terminal hung up or failed: end, ask nothing
   int use_queue;
   int readline_ready;
   cli_node *root;

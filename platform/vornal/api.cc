@@ -8,6 +8,7 @@
 #include "export.h"
 #include "keepalive.h"
 #include "trace.h"
+#include "waiting.h"
 
 // A reply kept for the caller: its own copies of both texts.
 struct vornal_message {
@@ -86,6 +87,7 @@ extern "C" int vornal_connect(const char *server) {
   close_current();
   if (!server) return VORNAL_ERR_NOHOST;
   std::unique_ptr<Connection> conn;
+  CallerWait waiting;
   int st = Connection::open(server, timeout_ms(), conn);
   trace::event(std::string("connect ") + server + ": " + vornal_conn_error(st));
   if (st != VORNAL_STATE_CONNECTED) return st;
@@ -120,6 +122,7 @@ extern "C" vornal_message *vornal_send_message(int type, const char *a1,
                                                const char *a4, const char *a5) {
   std::shared_ptr<Connection> conn = current();
   if (!conn || type < 0 || type > 0xFFFF) return nullptr;
+  CallerWait waiting;
   std::optional<wire::Reply> r = conn->exchange(
       static_cast<uint16_t>(type),
       {text_arg(a1), text_arg(a2), text_arg(a3), text_arg(a4), text_arg(a5)});
@@ -144,4 +147,8 @@ extern "C" void vornal_message_free(vornal_message *m) {
 
 extern "C" void vornal_disconnect(void) {
   close_current();
+}
+
+extern "C" void vornal_set_wait_hook(vornal_wait_hook hook) {
+  set_wait_hook(hook);
 }

@@ -8,6 +8,7 @@
 
 #include "trace.h"
 #include "vornal.h"
+#include "waiting.h"
 
 namespace vornal {
 namespace {
@@ -15,6 +16,16 @@ namespace {
 // Set while this thread is inside an exchange, so that a signal handler
 // calling back into the library fails at once instead of deadlocking.
 thread_local bool t_in_exchange = false;
+// Set while this thread holds the write lock: the wait hook may run inside
+// a slow write, and a request from it must not take the lock again.
+thread_local bool t_writing = false;
+
+struct WritingMark {
+  WritingMark() { t_writing = true; }
+  ~WritingMark() { t_writing = false; }
+  WritingMark(const WritingMark &) = delete;
+  WritingMark &operator=(const WritingMark &) = delete;
+};
 
 struct ExchangeMark {
   ExchangeMark() { t_in_exchange = true; }
@@ -29,8 +40,7 @@ constexpr std::chrono::seconds kNoopWriteLimit{1};
 
 // A reply is awaited in a blocking read rather than poll and read: one
 // system call less and a cheaper wake-up per request. The read gives up
-// after this slice so that the deadline is checked again.
-constexpr int kReadSliceMs = 100;
+// after a wait slice so that the deadline and the wait hook get their turn.
 
 // Reads the daemon's 8-byte greeting before deadline. Returns 0 or an error
 // code; extra bytes are never read.
@@ -65,7 +75,7 @@ int Connection::open(std::string_view server, int timeout_ms,
   if (err != 0) return err;
   std::optional<uint16_t> version = wire::decode_hello(hello);
   if (!version || *version != wire::kVersion) return VORNAL_ERR_PROTOCOL;
-  if (make_blocking(fd.get(), std::min(timeout_ms, kReadSliceMs)) != 0)
+  if (make_blocking(fd.get(), std::min(timeout_ms, kWaitSliceMs)) != 0)
     return VORNAL_ERR_OSERR;
   out = std::make_unique<Connection>(std::move(fd), timeout_ms);
   return VORNAL_STATE_CONNECTED;
@@ -78,7 +88,11 @@ bool Connection::usable() const {
 
 std::optional<wire::Reply> Connection::exchange(
     uint16_t type, std::array<wire::Text, 5> args) {
-  if (t_in_exchange || !usable()) return std::nullopt;
+  if (t_in_exchange) {
+    send_unawaited(type, std::move(args));
+    return std::nullopt;
+  }
+  if (!usable()) return std::nullopt;
   ExchangeMark mark;
   std::lock_guard<std::mutex> lock(exchange_mu_);
   wire::Request req{0, type, std::move(args)};
@@ -88,6 +102,7 @@ std::optional<wire::Reply> Connection::exchange(
     // Ids are taken under the write lock so that they reach the daemon in
     // increasing order, also when a no-op goes out at the same moment.
     std::lock_guard<std::mutex> wlock(write_mu_);
+    WritingMark writing;
     req.id = next_id_++;
     std::string frame = wire::encode(req);
     if (frame.size() - wire::kLengthSize > wire::kMaxFrame) {
@@ -122,6 +137,20 @@ std::optional<wire::Reply> Connection::exchange(
     }
     if (rc < 0) return std::nullopt;
   }
+}
+
+// A request from the wait hook while this thread awaits a reply (a logout
+// before the process ends, say): written whole when the write lock is free
+// at once, never awaited. Its late reply is dropped as a stray.
+void Connection::send_unawaited(uint16_t type, std::array<wire::Text, 5> args) {
+  if (!in_wait_hook() || t_writing || !usable()) return;
+  std::unique_lock<std::mutex> wlock(write_mu_, std::try_to_lock);
+  if (!wlock.owns_lock()) return;
+  wire::Request req{next_id_++, type, std::move(args)};
+  std::string frame = wire::encode(req);
+  if (frame.size() - wire::kLengthSize > wire::kMaxFrame) return;
+  if (trace::enabled()) trace::emit(trace::request_line(req));
+  send_all(fd_.get(), frame, Clock::now() + kNoopWriteLimit);
 }
 
 bool Connection::send_noop() {
@@ -195,6 +224,7 @@ void Connection::end_session() {
 int Connection::read_once(Deadline deadline, bool wait) {
   char buf[16384];
   long n = read_some(fd_.get(), buf, sizeof buf, wait);
+  if (n == -2 && wait) wait_slice_passed();
   if (n == -2) return wait && ms_left(deadline) > 0 ? 1 : 0;
   if (n <= 0) {
     lose(n == 0 ? "daemon closed the connection" : "read failed");

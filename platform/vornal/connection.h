@@ -57,6 +57,7 @@ class Connection {
   void lose(std::string_view why);
 
  private:
+  void send_unawaited(uint16_t type, std::array<wire::Text, 5> args);
   int read_once(Deadline deadline, bool wait);
   void take_pending();
   bool drain(uint32_t want, wire::Reply &out);

@@ -1,5 +1,8 @@
 #include "keepalive.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <algorithm>
 
 #include "vornal.h"
@@ -19,7 +22,13 @@ KeepAlive::KeepAlive(std::shared_ptr<Connection> conn, int seconds)
       interval_(seconds),
       lost_after_(std::max(3 * seconds, 3)),
       next_send_(Clock::now()) {
+  // The thread takes no signals: a program's handlers then always
+  // interrupt its own thread, whose waits hand them to the wait hook.
+  sigset_t all, old;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &old);
   thread_ = std::thread([this] { run(); });
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
 }
 
 KeepAlive::~KeepAlive() {

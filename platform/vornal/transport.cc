@@ -9,6 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include <thread>
 
 #include "vornal.h"
+#include "waiting.h"
 
 namespace vornal {
 namespace {
@@ -41,15 +43,17 @@ int code_for_errno(int e) {
   }
 }
 
-// Waits for events on fd until deadline, retrying after signals with the
-// time left. Returns poll's revents, 0 when the deadline passed, -1 error.
+// Waits for events on fd until deadline in slices, giving the caller's wait
+// hook its turn after each slice and each signal. Returns poll's revents, 0
+// when the deadline passed, -1 error.
 int wait_for(int fd, short events, Deadline deadline) {
   for (;;) {
     pollfd p{fd, events, 0};
-    int n = ::poll(&p, 1, ms_left(deadline));
+    int n = ::poll(&p, 1, std::min(ms_left(deadline), kWaitSliceMs));
     if (n > 0) return p.revents;
-    if (n == 0) return 0;
-    if (errno != EINTR) return -1;
+    if (n < 0 && errno != EINTR) return -1;
+    if (n == 0 && ms_left(deadline) == 0) return 0;
+    wait_slice_passed();
   }
 }
 
@@ -209,7 +213,9 @@ long read_some(int fd, char *buf, size_t size, bool wait) {
   for (;;) {
     ssize_t n = ::recv(fd, buf, size, wait ? 0 : MSG_DONTWAIT);
     if (n >= 0) return static_cast<long>(n);
-    if (errno == EINTR) continue;
+    // A waiting caller returns to its loop, which gives the hook its turn.
+    if (errno == EINTR && !wait) continue;
+    if (errno == EINTR) return -2;
     return errno == EAGAIN || errno == EWOULDBLOCK ? -2 : -1;
   }
 }

@@ -56,7 +56,7 @@ int wait_readable(int fd, Deadline deadline);
 
 // Reads into buf; with wait, blocks up to the socket's receive slice.
 // Returns the byte count, 0 at end of stream, -1 on error, -2 when nothing
-// is available yet (or the slice passed).
+// is available yet (or the slice passed, or a signal came while waiting).
 long read_some(int fd, char *buf, size_t size, bool wait = false);
 // Makes fd blocking with a receive time-out of slice_ms. Writes stay
 // non-blocking per call. Returns 0 or an errno value.

@@ -79,6 +79,18 @@ void vornal_message_free(vornal_message *m);
 /* Closes the connection (stopping the keep-alive); the state becomes 0. */
 void vornal_disconnect(void);
 
+/* A function the library calls on the caller's thread while that thread
+ * waits for the daemon (connecting or awaiting a reply): after a signal
+ * interrupts the wait, and at least every 100 ms. It lets a program whose
+ * signal handlers only record a signal act on it during a long wait. The
+ * hook may return, and the wait goes on where it was, or end the process.
+ * A request sent from inside the hook is written but not awaited: it yields
+ * NULL. The keep-alive thread never calls it and never takes signals. */
+typedef void (*vornal_wait_hook)(void);
+
+/* Installs hook for every later wait; NULL removes it. */
+void vornal_set_wait_hook(vornal_wait_hook hook);
+
 #ifdef __cplusplus
 }
 #endif

@@ -165,6 +165,49 @@ TEST(Terminal, CtrlCWithChangesWarnsOnceThenEnds) {
   EXPECT_EQ(count(d.log(), "commit by"), 0) << d.log();
 }
 
+TEST(Terminal, ClosedTerminalWithoutHangupEndsAndLogsOut) {
+  e2e::Daemon d;
+  // Ignored from the start, the hangup signal cannot end the shell: only
+  // noticing the closed terminal can.
+  signal(SIGHUP, SIG_IGN);
+  Session s(d);
+  signal(SIGHUP, SIG_DFL);
+  s.change_hostname();
+  s.pty.hang_up();
+  EXPECT_TRUE(e2e::exited_with(s.pty.wait(2000), 0)) << s.screen();
+  EXPECT_EQ(count(d.log(), "(logout)"), 1) << d.log();
+  EXPECT_EQ(count(d.log(), "commit by"), 0) << d.log();
+  e2e::RawClient next(d.socket());
+  EXPECT_EQ(next.login("root"), "OK");
+}
+
+TEST(Terminal, CtrlCIsHeardWhileACommandWaitsForAStoppedDaemon) {
+  for (bool changes : {true, false}) {
+    e2e::Daemon d;
+    // No keep-alive: the stopped daemon must not be declared lost.
+    Session s(d, {"-t", "0"});
+    if (changes) s.change_hostname();
+    d.signal(SIGSTOP);
+    s.pty.send("get /system hostname\r");
+    EXPECT_TRUE(s.pty.expect("get /system hostname")) << s.screen();
+    s.pty.send("\x03");
+    if (changes) {
+      EXPECT_TRUE(s.pty.expect(
+          "There are uncommited changes. Press ctl-c again exit anyway.", 2000))
+          << s.screen();
+      d.signal(SIGCONT);
+      EXPECT_TRUE(s.pty.expect("Get hostname: gw\r\n")) << s.screen();
+      EXPECT_TRUE(s.pty.expect("system -> ")) << s.screen();
+      s.pty.send("exit!\r");
+      EXPECT_TRUE(s.ends_with_code(0)) << s.screen();
+    } else {
+      EXPECT_TRUE(s.pty.expect("\r\nBye!", 2000)) << s.screen();
+      EXPECT_TRUE(e2e::killed_by(s.pty.wait(2000), SIGINT)) << s.screen();
+      d.signal(SIGCONT);
+    }
+  }
+}
+
 TEST(Terminal, ReconnectDropsTheHalfLineAndReplaysTheJournalOnlyOnYes) {
   for (bool yes : {true, false}) {
     e2e::Daemon d;

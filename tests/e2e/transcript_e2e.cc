@@ -1,7 +1,10 @@
 // Runs the transcripts of transcripts/*.txt: each file gets its own vornd
 // (its cases run in order, so a commit shows in later cases) and each case
 // runs the real cli once. The format is described in transcripts/README.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -155,6 +158,29 @@ TEST(TranscriptInput, BadInputNeitherCrashesNorHangs) {
   EXPECT_TRUE(r.out.ends_with(
       "cli -> commit\n'commit' only works in interactive mode.\n"));
   EXPECT_EQ(r.exit_code(), 256 - 15);
+}
+
+// A script read from a pipe whose writer stays: ctrl-c ends the wait for
+// the next line at once, even with changes, and a line that arrives with
+// the interrupt does not run. Output goes to a terminal only to be seen
+// line by line.
+TEST(ScriptInput, CtrlCWhileWaitingForALineEndsAtOnce) {
+  e2e::Daemon d;
+  int in[2];
+  ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
+  e2e::Pty p({"cli", "-s", d.socket()}, {"CLI_USER=root"}, in[0]);
+  close(in[0]);
+  auto type = [&](const std::string &line) {
+    return write(in[1], line.data(), line.size()) == (ssize_t)line.size();
+  };
+  ASSERT_TRUE(type("set /system hostname=gw\n"));
+  EXPECT_TRUE(p.expect("Set hostname: OK\r\n")) << p.output();
+  kill(p.pid(), SIGINT);
+  ASSERT_TRUE(type("set /system hostname=late\n"));
+  EXPECT_TRUE(e2e::killed_by(p.wait(2000), SIGINT)) << p.output();
+  close(in[1]);
+  EXPECT_EQ(e2e::without_cr(p.output()),
+            "cli -> set /system hostname=gw\nSet hostname: OK\n\nBye!\n");
 }
 
 }  // namespace

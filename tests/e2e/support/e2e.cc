@@ -237,12 +237,13 @@ void Daemon::restart() {
 }
 
 Pty::Pty(const std::vector<std::string> &argv,
-         const std::vector<std::string> &env) {
+         const std::vector<std::string> &env, int input) {
   std::string program = bin_path(argv[0]);
   std::vector<std::string> envs = child_env(env);
   std::vector<char *> args = c_strings(argv), envp = c_strings(envs);
   pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
   if (pid_ == 0) {
+    if (input >= 0) dup2(input, 0);
     execve(program.c_str(), args.data(), envp.data());
     _exit(127);
   }
@@ -256,6 +257,12 @@ Pty::~Pty() {
 
 void Pty::send(const std::string &keys) {
   EXPECT_TRUE(write_all(master_, keys)) << "keys not typed: " << keys;
+}
+
+void Pty::hang_up() {
+  close(master_);
+  master_ = -1;
+  ended_ = true;
 }
 
 int Pty::read_some(int timeout_ms) {

@@ -80,12 +80,15 @@ class Daemon {
 // streams; the test types keys and reads the screen.
 class Pty {
  public:
-  // Starts bin_path(argv[0]) with env as for run().
+  // Starts bin_path(argv[0]) with env as for run(); with input >= 0 its
+  // standard input is that descriptor instead of the terminal.
   explicit Pty(const std::vector<std::string> &argv,
-               const std::vector<std::string> &env = {});
+               const std::vector<std::string> &env = {}, int input = -1);
   ~Pty();
 
   void send(const std::string &keys);
+  // Closes the terminal's other side, as a window that goes away does.
+  void hang_up();
   // Reads until text appears after the previous match. Returns false when
   // it does not within timeout_ms.
   bool expect(const std::string &text, int timeout_ms = 10000);
@@ -94,6 +97,7 @@ class Pty {
   int wait(int timeout_ms = 10000);
   const std::string &output() const { return output_; }  // "\r\n" ends
   int master() const { return master_; }
+  pid_t pid() const { return pid_; }
 
  private:
   // Returns 1 when something was read within timeout_ms, 0 when nothing
