@@ -7,7 +7,8 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DVELMAR_WERROR=ON
 endif
 
-.PHONY: all deps build build-asan test test-normal test-asan demo bench fuzz clean
+.PHONY: all deps build build-asan test test-normal test-asan demo bench fuzz \
+        install package clean
 
 all: build
 
@@ -31,6 +32,15 @@ test-asan: build-asan
 	  ctest --output-on-failure -j $(JOBS) --no-tests=error
 
 test: test-normal test-asan
+
+# cmake --install honours DESTDIR; PREFIX overrides the configured prefix
+# (/usr/local unless CMAKE_FLAGS says otherwise).
+install: build
+	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
+
+# The .deb packages (under /usr) land in $(BUILD)/packages.
+package: build
+	cd $(BUILD) && cpack -G DEB -B packages
 
 demo: build
 	@scripts/demo $(BUILD)
