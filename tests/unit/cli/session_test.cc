@@ -12,6 +12,8 @@
 #include "commands/handlers.h"
 #include "commands/help.h"
 #include "commands/journal.h"
+#include "lang/dispatch.h"
+#include "shell/read_loop.h"
 #include "commands/set.h"
 #include "lang/dispatch.h"
 #include "lang/parser.h"
