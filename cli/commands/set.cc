@@ -11,7 +11,6 @@
 
 #include "commands/get_value.h"
 #include "commands/handlers.h"
-#include "lang/parse_create.h"
 #include "lang/parser.h"
 #include "tree/side_effect.h"
 #include "util/alloc.h"
@@ -128,7 +127,7 @@ int cmd_set(struct parsed_command *pc) {
   }
   // The created node stands for a create that the daemon keeps only if the
   // whole line succeeds.
-  if (pc->created) undo_create_in_parse(pc);
+  if (pc->created) undo_create(pc);
   return 1;
 }
 

@@ -50,6 +50,12 @@ void check_side_effects(struct parsed_command *command, int per_value) {
     cli_free(entry);
     return;
   }
+  // A path typed from the root names an existing node with a final
+  // separator; the entry to read is still that of the node's parent.
+  size_t len = strlen(entry);
+  if (len > sizeof side_effect_root &&
+      entry[len - 1] == cli_opts.separator[0] && entry[len - 2] != '\\')
+    entry[len - 1] = '\0';
   char *last = nullptr;
   if (split_last_component(&entry, &last) != 0) {
     puts(
