@@ -82,7 +82,7 @@ TEST(Terminal, PromptFollowsCdAndWordsComeFromTheCurrentNode) {
   EXPECT_EQ(t.type("cd", "network/interfaces -> "), "/network/interfaces\n");
   EXPECT_EQ(t.type("cd ..", "network -> "), "");
   EXPECT_EQ(t.type("list", "network -> "),
-            "network\n  interfaces\n  dns\n  gateway\n");
+            "network\n  interfaces\n  dns\n  gateway\n  routes\n");
   EXPECT_EQ(t.type("cd /system", "system -> "), "");
   EXPECT_EQ(t.type("get hostname timezone", "system -> "),
             "Get hostname: velmar\nGet timezone: UTC\n");
