@@ -186,24 +186,6 @@ TEST_F(Lang, TerminalLinesAtTheRoot) {
   EXPECT_EQ(r.rfind("refused status=4 || Valid commands are:\n", 0), 0u);
 }
 
-// The create runs inside the parse and the line goes on as set on the new
-// node; a refusal later on the line deletes the node again, quietly.
-TEST_F(Lang, ACreateLineCreatesWhileParsingAndARefusalUndoesIt) {
-  fake_vornal::set_default(fake_vornal::status_only("OK"));
-  fake_vornal::on(VORNAL_MSG_DESCRIBE, std::nullopt,
-                  fake_vornal::answer("ops hl"));
-  EXPECT_EQ(summary("add ./x a=1 "),
-            "set path=/x node=x target=x values=a=1 expected=32 || Create: "
-            "OK\n");
-  EXPECT_EQ(node_name(root->last_child), "x");
-  EXPECT_EQ(summary("create ./y a=1 -o"),
-            "refused || Create: OK\nParse error: Word 4 (-o) is not what was "
-            "expected. (Got option, expecting parameter).\n");
-  EXPECT_EQ(node_name(root->last_child), "x");
-  EXPECT_EQ(fake_vornal::request_texts(VORNAL_MSG_DELETE),
-            strings{"12(NULL,\"\",\"y\",NULL,NULL)"});
-}
-
 TEST_F(Lang, TerminalLinesBelowTheRoot) {
   check(
       net,

@@ -64,28 +64,6 @@ class Commands : public TreeTest {
   int result = -1;
 };
 
-// The daemon's answers show in the structure transcript; here the two
-// failures that a running vornd cannot be made to give.
-TEST_F(Commands, StructureCommandsWithoutAStatusOrWithoutAHandle) {
-  cli_opts.interactive = false;
-  for (auto handler : {cmd_create, cmd_delete, cmd_rename}) {
-    fake_vornal::reset();
-    fake_vornal::set_default(status_only(std::nullopt));
-    cli_state.status = 0;
-    EXPECT_EQ(run(handler, {}), "ERR No reply received.\n");
-    EXPECT_EQ(result, 1);
-    EXPECT_EQ(cli_state.status, -12);
-    fake_vornal::set_default(no_handle());
-    cli_state.status = 0;
-    EXPECT_EQ(run(handler, {}), "");
-    EXPECT_EQ(result, 1);
-    EXPECT_EQ(cli_state.status, 0);
-    EXPECT_FALSE(cli_state.modified);
-  }
-  const std::string rename = "14(NULL,\"/net\",\"eth0\",NULL,NULL)";
-  EXPECT_EQ(fake_vornal::request_texts(), (strings{rename, rename}));
-}
-
 TEST_F(Commands, OneParameterSendsNoBatchAndNoneSendsNothing) {
   EXPECT_EQ(set({"mtu=1400"}), "Set mtu: OK\n");
   EXPECT_EQ(result, 0);

@@ -154,25 +154,6 @@ TEST_F(Vornd, CreateDeleteRenameStatuses) {
   EXPECT_EQ(t().resolve("/ports/new one"), nullptr);
 }
 
-// A shell on a terminal sends "/ports/c/" as the parent "/ports/c" and the
-// name "": the node at the parent text itself.
-TEST_F(Vornd, AnEmptyNameIsTheNodeAtTheParentText) {
-  EXPECT_EQ(vornd::do_create(t(), "/ports/a", ""), "ERR result=6 File exists");
-  EXPECT_EQ(vornd::do_create(t(), "/ports/zz", "").substr(0, 13),
-            "ERR result=5 ");
-  EXPECT_EQ(vornd::do_rename(t(), "/ports/a", "", "c"), "OK");
-  EXPECT_EQ(vornd::do_rename(t(), "/", "", "x"),
-            "ERR result=1 Operation not permitted");
-  EXPECT_EQ(vornd::do_delete(t(), "/sys/level", ""),
-            "ERR result=1 Operation not permitted");
-  EXPECT_EQ(vornd::do_delete(t(), "/", ""),
-            "ERR result=1 Operation not permitted");
-  EXPECT_EQ(vornd::do_delete(t(), "/ports/a", ""), "ERR result=5 Success");
-  EXPECT_EQ(vornd::do_delete(t(), "/ports/c", ""), "OK");
-  EXPECT_EQ(t().resolve("/ports/c"), nullptr);
-  EXPECT_NE(t().resolve("/ports"), nullptr);
-}
-
 TEST_F(Vornd, ListingAndHelpEncodeTheirTexts) {
   ASSERT_EQ(vornd::do_create(t(), "/ports", "x\\/y z"), "OK");
   EXPECT_EQ(
