@@ -9,10 +9,10 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "commands/get_value.h"
 #include "commands/handlers.h"
+#include "commands/side_effects.h"
 #include "lang/parser.h"
-#include "tree/side_effect.h"
+#include "tree/get_value.h"
 #include "util/alloc.h"
 #include "util/state.h"
 #include "util/text.h"

@@ -11,11 +11,11 @@
 
 #include "commands/handlers.h"
 #include "commands/set.h"
+#include "commands/side_effects.h"
 #include "lang/parser.h"
 #include "tree/load.h"
 #include "tree/node.h"
 #include "tree/path.h"
-#include "tree/side_effect.h"
 #include "util/alloc.h"
 #include "util/state.h"
 #include "util/text.h"
