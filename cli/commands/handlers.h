@@ -19,8 +19,5 @@ int cmd_listr(struct parsed_command *pc);
 int cmd_rename(struct parsed_command *pc);
 int cmd_revert(struct parsed_command *pc);
 int cmd_set(struct parsed_command *pc);
-// Deletes the node that create made for pc, quietly and without marking
-// the session changed; clears pc->created. Nothing happens without one.
-void undo_create(struct parsed_command *pc);
 // The version row's handler: the banner of -V (shell/options.h); returns 0.
 int print_version(struct parsed_command *pc);

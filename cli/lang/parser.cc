@@ -5,7 +5,6 @@
 #include <string.h>
 #include <talloc.h>
 
-#include "commands/handlers.h"
 #include "lang/commands.h"
 #include "tree/path.h"
 #include "util/alloc.h"
