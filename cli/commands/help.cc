@@ -8,11 +8,11 @@
 
 #include "commands/handlers.h"
 #include "lang/parser.h"
-#include "shell/options.h"
 #include "tree/path.h"
 #include "util/alloc.h"
 #include "util/state.h"
 #include "util/text.h"
+#include "util/version.h"
 #include "vornal.h"
 
 namespace {

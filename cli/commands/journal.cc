@@ -11,21 +11,6 @@
 #include "util/state.h"
 #include "vornal.h"
 
-void journal_start_branch(void) {
-  if (strlist_count(cli_state.journal) > 0) return;
-  cli_free(cli_state.journal_branch);
-  cli_state.journal_branch = branch_of_node(cli_state.cwd);
-}
-
-void journal_append(const char *line) {
-  char *copy = cli_strdup(line);
-  if (copy && strlist_append(&cli_state.journal, copy) != 0) cli_free(copy);
-}
-
-void journal_clear(void) {
-  strlist_free(&cli_state.journal);
-}
-
 int cmd_commit(struct parsed_command *) {
   if (!cli_state.modified) {
     puts("No changes to commit.");
@@ -46,7 +31,7 @@ namespace {
 void reload_at(const char *branch) {
   build_tree();
   if (!branch) return;
-  cli_node *node = node_from_path(branch);
+  cli_node *node = node_from_branch(branch);
   if (node) cli_state.cwd = node;
 }
 }  // namespace
@@ -68,31 +53,14 @@ int cmd_revert(struct parsed_command *) {
   return 0;
 }
 
-namespace {
-// Returns the node that branch names from the root (the root for null).
-cli_node *node_below_root(const char *branch) {
-  if (!branch) return cli_state.root;
-  cli_node *here = cli_state.cwd;
-  cli_state.cwd = cli_state.root;
-  cli_node *node = node_from_path(branch);
-  cli_state.cwd = here;
-  return node;
-}
-}  // namespace
-
-void replay_journal(void) {
-  cli_node *start = node_below_root(cli_state.journal_branch);
+int journal_enter_branch(void) {
+  cli_node *start = node_from_branch(cli_state.journal_branch);
   if (!start) {
     puts(
         "Unable to change to the branch that was current when the tree was "
         "first modified.");
-    return;
+    return 1;
   }
   cli_state.cwd = start;
-  // The count is read each time: a replayed line never adds to the journal,
-  // but the bound must hold whatever a handler does.
-  for (int i = 0; i < strlist_count(cli_state.journal); i++) {
-    printf("\nReplaying: %s\n", cli_state.journal[i]);
-    run_command_line(cli_state.journal[i], 1);
-  }
+  return 0;
 }

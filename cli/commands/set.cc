@@ -9,11 +9,10 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "commands/get_value.h"
 #include "commands/handlers.h"
-#include "lang/parse_create.h"
+#include "commands/side_effects.h"
 #include "lang/parser.h"
-#include "tree/side_effect.h"
+#include "tree/get_value.h"
 #include "util/alloc.h"
 #include "util/state.h"
 #include "util/text.h"
@@ -128,7 +127,7 @@ int cmd_set(struct parsed_command *pc) {
   }
   // The created node stands for a create that the daemon keeps only if the
   // whole line succeeds.
-  if (pc->created) undo_create_in_parse(pc);
+  if (pc->created) undo_create(pc);
   return 1;
 }
 

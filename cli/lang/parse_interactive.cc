@@ -6,7 +6,6 @@
 
 #include "lang/commands.h"
 #include "lang/grammar.h"
-#include "lang/parse_create.h"
 #include "lang/parser.h"
 #include "tree/candidates.h"
 #include "tree/node.h"
@@ -92,14 +91,15 @@ int acceptable(unsigned kinds) {
   return (kinds & (kinds - 1)) == 0 || kinds == (KIND_PATH | KIND_PARAMETER);
 }
 
-// Runs the create step of a create line that has reached its parameters.
-// Returns 1 when the parse must stop here (and succeed), else 0.
+// Creates the node of a create line that has reached its parameters, so
+// that they are parsed and set as parameters of the new node. Returns 1
+// when the create failed and the parse must stop here (and succeed).
 int create_step(struct parsed_command *pc) {
   pc->target = pc->path_node;
-  int result = create_in_parse(pc);
-  if (result == PARSE_CREATE_NOT_RUN) return 0;
+  // The row is still create's: its handler makes the node.
+  int failed = command_row(pc->command)->handler(pc);
   pc->create_done = 1;
-  if (result == PARSE_CREATE_FAILED) return 1;
+  if (failed) return 1;
   pc->command = lookup_command("set");
   pc->path_node = pc->created;
   return 0;

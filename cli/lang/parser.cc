@@ -6,7 +6,6 @@
 #include <talloc.h>
 
 #include "lang/commands.h"
-#include "lang/parse_create.h"
 #include "tree/path.h"
 #include "util/alloc.h"
 #include "util/state.h"
@@ -142,7 +141,7 @@ struct parsed_command *parse_command_line(const char *line, int completing) {
     refused = parse_words_batch(pc, words, parsed);
   free_words(words, count);
   if (!refused) return pc;
-  if (pc && pc->created) undo_create_in_parse(pc);
+  if (pc && pc->created) undo_create(pc);
   talloc_free(pc);
   return nullptr;
 }

@@ -37,6 +37,11 @@ struct parsed_command {
 // printed). The caller releases it with free_parsed_command.
 struct parsed_command *parse_command_line(const char *line, int completing);
 
+// Deletes the node that create made for pc, quietly and without marking
+// the session changed; clears pc->created. Nothing happens without one.
+// The create command (commands/) provides it.
+void undo_create(struct parsed_command *pc);
+
 // Releases a parsed command with its pairs and texts; null is ignored.
 void free_parsed_command(struct parsed_command *pc);
 

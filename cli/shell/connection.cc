@@ -2,10 +2,10 @@
 
 #include <stdio.h>
 
-#include "commands/journal.h"
 #include "link/login.h"
 #include "shell/ask.h"
 #include "shell/input.h"
+#include "shell/read_loop.h"
 #include "tree/load.h"
 #include "tree/node.h"
 #include "tree/path.h"
@@ -35,7 +35,7 @@ int rebuild_at(const char *branch) {
   free_tree();
   if (build_tree() != 0 || !cli_state.root) return 1;
   if (branch) {
-    cli_node *node = node_from_path(branch);
+    cli_node *node = node_from_branch(branch);
     cli_state.cwd = node ? node : cli_state.root;
   }
   return 0;

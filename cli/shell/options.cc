@@ -10,8 +10,6 @@
 #include "util/state.h"
 #include "vornal.h"
 
-const char *const cli_build_stamp = "2013-04-12T14:54-0700";
-
 namespace {
 
 const char option_string[] = "Cc:Dd:Ff:qs:t:TU:Vh?";
@@ -101,10 +99,6 @@ int parse_options(int argc, char **argv) {
     if (r != 0) return r;
   }
   return 0;
-}
-
-void print_version(void) {
-  printf("%s %s (%s)\n", "Velmar CLI", "3.0", cli_build_stamp);
 }
 
 void print_usage(void) {

@@ -10,12 +10,14 @@
 // clang-format on
 
 #include "commands/handlers.h"
+#include "commands/journal.h"
 #include "lang/dispatch.h"
 #include "shell/connection.h"
 #include "shell/input.h"
 #include "shell/interrupt.h"
 #include "shell/queue.h"
 #include "tree/path.h"
+#include "tree/strlist.h"
 #include "util/alloc.h"
 #include "util/state.h"
 #include "vornal.h"
@@ -64,6 +66,16 @@ char *read_command_line(void) {
 
 char *next_command_line(void) {
   return cli_state.use_queue ? dequeue_command() : read_command_line();
+}
+
+void replay_journal(void) {
+  if (journal_enter_branch() != 0) return;
+  // The count is read each time: a replayed line never adds to the journal,
+  // but the bound must hold whatever a handler does.
+  for (int i = 0; i < strlist_count(cli_state.journal); i++) {
+    printf("\nReplaying: %s\n", cli_state.journal[i]);
+    run_command_line(cli_state.journal[i], 1);
+  }
 }
 
 namespace {

@@ -19,3 +19,7 @@ char *next_command_line(void);
 // Runs lines until exit, a lost connection that stays lost, or the end of a
 // script; then commits with -C or reports the changes left unsaved.
 void read_loop(void);
+
+// Runs every journal line again from the journal's branch, without
+// recording them again. Prints why and runs nothing when the branch is gone.
+void replay_journal(void);

@@ -6,50 +6,11 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "commands/get_value.h"
-#include "commands/handlers.h"
-#include "lang/commands.h"
-#include "lang/parser.h"
-#include "tree/load.h"
+#include "tree/get_value.h"
 #include "tree/node.h"
 #include "tree/path.h"
 #include "util/alloc.h"
 #include "util/state.h"
-
-namespace {
-
-// Rebuilds the tree and resolves the command's path into pc->target.
-// Returns 0, or -1 after reporting a path that does not resolve completely.
-int resolve_fresh_target(struct parsed_command *pc) {
-  build_tree();
-  char *prefix = nullptr;
-  char *rest = cli_strdup(pc->path ? pc->path : "/");
-  cli_node *node = resolve_path_prefix(&prefix, &rest);
-  bool whole = !rest || !*rest || strcmp(rest, cli_opts.separator) == 0;
-  cli_free(prefix);
-  cli_free(rest);
-  if (!whole) {
-    printf("%s is not a valid path.\n", pc->path);
-    cli_state.status = -13;
-    return -1;
-  }
-  pc->target = node;
-  return 0;
-}
-
-// Returns 1 when the command's row is show or showr.
-int shows_values(const struct parsed_command *pc) {
-  return pc->command == lookup_command("show") ||
-         pc->command == lookup_command("showr");
-}
-
-}  // namespace
-
-int list_or_show(struct parsed_command *pc, int recursive) {
-  if (!cli_opts.interactive && resolve_fresh_target(pc) != 0) return 0;
-  print_tree(pc->target, shows_values(pc), recursive);
-  return 0;
-}
 
 void print_tree(struct cli_node *node, int show_values, int recursive) {
   if (!node) node = cli_state.root;
@@ -81,12 +42,4 @@ void print_node_line(struct cli_node *node, int depth, int show_values) {
   printf("%*s%s%s%s\n", width, indent, node->name, value ? "=" : "",
          value ? value : "");
   free(value);
-}
-
-int cmd_list(struct parsed_command *pc) {
-  return list_or_show(pc, 0);
-}
-
-int cmd_listr(struct parsed_command *pc) {
-  return list_or_show(pc, 1);
 }

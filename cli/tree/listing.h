@@ -2,11 +2,6 @@
 #pragma once
 
 struct cli_node;
-struct parsed_command;
-
-// Prints the outline of the command's target (built afresh from the daemon
-// in a non-interactive shell), with values for show and showr. Returns 0.
-int list_or_show(struct parsed_command *pc, int recursive);
 
 // Prints node's line (unless it is the root or hidden) and its children;
 // a null node means the root.

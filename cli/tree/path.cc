@@ -3,6 +3,7 @@
 #include <limits.h>
 #include <stdio.h>
 #include <string.h>
+#include <strings.h>
 #include <talloc.h>
 
 #include "tree/node.h"
@@ -63,6 +64,24 @@ void write_escaped(char *out, const char *name) {
   }
 }
 
+// Returns the node below node that the rest of a branch text names (node
+// itself for ""); null when none. Every child whose name fits is tried, as
+// a name holding the separator reads like several.
+cli_node *match_branch(cli_node *node, const char *text) {
+  if (!*text) return node;
+  const char *sep = cli_opts.separator;
+  size_t sep_len = strlen(sep);
+  for (cli_node *kid = node->first_child; kid; kid = kid->next) {
+    size_t len = kid->name ? strlen(kid->name) : 0;
+    if (strncasecmp(text, kid->name ? kid->name : "", len) != 0 ||
+        strncmp(text + len, sep, sep_len) != 0)
+      continue;
+    cli_node *found = match_branch(kid, text + len + sep_len);
+    if (found) return found;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 char *path_of_node(const cli_node *node) {
@@ -102,6 +121,11 @@ char *branch_of_node(const cli_node *node) {
   }
   talloc_free(chain);
   return text;
+}
+
+cli_node *node_from_branch(const char *branch) {
+  if (!cli_state.root) return nullptr;
+  return branch ? match_branch(cli_state.root, branch) : cli_state.root;
 }
 
 cli_node *node_from_path(const char *text) {

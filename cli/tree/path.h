@@ -12,6 +12,11 @@ char *path_of_node(const cli_node *node);
 // ("a/b/"), or null for the root or a null node.
 char *branch_of_node(const cli_node *node);
 
+// Returns the node whose branch_of_node text is branch, looked up from the
+// root (the root for null); null when there is none. Names may hold the
+// separator, so the text is matched against the names, not split.
+cli_node *node_from_branch(const char *branch);
+
 // Returns the node that text names from the current node (from the root
 // when it begins with the separator), or null.
 cli_node *node_from_path(const char *text);

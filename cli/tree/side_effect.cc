@@ -4,8 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "commands/get_value.h"
-#include "lang/parser.h"
+#include "tree/get_value.h"
 #include "tree/load.h"
 #include "tree/node.h"
 #include "tree/path.h"
@@ -13,9 +12,7 @@
 #include "util/state.h"
 #include "util/text.h"
 
-namespace {
 const char side_effect_root[] = "/param/side-effect";
-}  // namespace
 
 void refresh_side_effect(const char *side_effect_path, const char *name) {
   if (!node_from_path(side_effect_path)) return;
@@ -36,28 +33,4 @@ void refresh_side_effect(const char *side_effect_path, const char *name) {
     load_subtree(target);
   free(value);
   cli_free(target_text);
-}
-
-void check_side_effects(struct parsed_command *command, int per_value) {
-  char *entry = cli_strdup(side_effect_root);
-  if (!entry || (command->path && cli_extend(&entry, command->path) != 0)) {
-    cli_free(entry);
-    return;
-  }
-  if (per_value) {
-    for (parsed_command_value_pair *p = command->values; p; p = p->next)
-      refresh_side_effect(entry, p->name);
-    cli_free(entry);
-    return;
-  }
-  char *last = nullptr;
-  if (split_last_component(&entry, &last) != 0) {
-    puts(
-        "check_side_effects: Error allocating memory while splitting node "
-        "from path.");
-  } else {
-    refresh_side_effect(entry, "");
-  }
-  cli_free(last);
-  cli_free(entry);
 }

@@ -2,13 +2,8 @@
 // daemon's entries below "/param/side-effect" name the subtrees to re-read.
 #pragma once
 
-struct parsed_command;
-
-// Re-reads the side effects of the change that command made at its path.
-// With per_value set (after a set), one refresh per value pair, in order;
-// otherwise (create, delete, rename) one refresh on the entry of the path's
-// parent.
-void check_side_effects(struct parsed_command *command, int per_value);
+// The branch whose entries name what to re-read, "/param/side-effect".
+extern const char side_effect_root[];
 
 // Asks the daemon for parameter name of the side-effect entry at
 // side_effect_path and re-reads the subtree its value names.

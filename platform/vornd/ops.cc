@@ -41,6 +41,16 @@ Node *param_node(const Tree &t, std::string_view path, std::string_view param) {
   return Tree::find_kid(*n, dequote(param));
 }
 
+// Returns the node that a parent text and a name as typed give: the kid of
+// that name, or for an empty name the node at the parent text itself (a
+// shell that stores paths with a final "/" sends its node that way).
+Node *named_node(const Tree &t, std::string_view parent,
+                 std::string_view name) {
+  Node *n = t.resolve(parent);
+  if (!n || name.empty()) return n;
+  return Tree::find_kid(*n, dequote(name));
+}
+
 }  // namespace
 
 std::string do_set(Tree &t, std::string_view path, std::string_view param,
@@ -64,6 +74,7 @@ std::string do_set(Tree &t, std::string_view path, std::string_view param,
 std::string do_create(Tree &t, std::string_view parent, std::string_view name) {
   Node *n = t.resolve(parent);
   if (!n) return "ERR result=5 No such file or directory";
+  if (name.empty()) return "ERR result=6 File exists";
   if (!(n->def->ops & kAdd) || !n->def->entry)
     return "ERR result=5 Operation not permitted";
   std::string plain = dequote(name);
@@ -76,10 +87,11 @@ std::string do_create(Tree &t, std::string_view parent, std::string_view name) {
 }
 
 std::string do_delete(Tree &t, std::string_view parent, std::string_view name) {
-  Node *n = t.resolve(parent);
-  Node *k = n ? Tree::find_kid(*n, dequote(name)) : nullptr;
+  Node *k = named_node(t, parent, name);
   if (!k) return "ERR result=5 Success";
-  if (!(n->def->ops & kDelete)) return "ERR result=1 Operation not permitted";
+  Node *n = k->parent;
+  if (!n || !(n->def->ops & kDelete))
+    return "ERR result=1 Operation not permitted";
   Tree::remove_kid(*k);
   if (!n->def->mirror.empty()) sync_mirror(t, *n);
   rebuild_side_effects(t);
@@ -88,10 +100,11 @@ std::string do_delete(Tree &t, std::string_view parent, std::string_view name) {
 
 std::string do_rename(Tree &t, std::string_view parent, std::string_view name,
                       std::string_view new_name) {
-  Node *n = t.resolve(parent);
-  Node *k = n ? Tree::find_kid(*n, dequote(name)) : nullptr;
+  Node *k = named_node(t, parent, name);
   if (!k) return kNoEnt;
-  if (!(k->def->ops & kRename)) return "ERR result=1 Operation not permitted";
+  Node *n = k->parent;
+  if (!n || !(k->def->ops & kRename))
+    return "ERR result=1 Operation not permitted";
   std::string plain = dequote(new_name);
   if (!valid_name(plain)) return "ERR result=22 Invalid argument";
   Node *clash = Tree::find_kid(*n, plain);

@@ -82,7 +82,7 @@ TEST(Terminal, PromptFollowsCdAndWordsComeFromTheCurrentNode) {
   EXPECT_EQ(t.type("cd", "network/interfaces -> "), "/network/interfaces\n");
   EXPECT_EQ(t.type("cd ..", "network -> "), "");
   EXPECT_EQ(t.type("list", "network -> "),
-            "network\n  interfaces\n  dns\n  gateway\n");
+            "network\n  interfaces\n  dns\n  gateway\n  routes\n");
   EXPECT_EQ(t.type("cd /system", "system -> "), "");
   EXPECT_EQ(t.type("get hostname timezone", "system -> "),
             "Get hostname: velmar\nGet timezone: UTC\n");
@@ -259,6 +259,64 @@ TEST(Terminal, StoppedDaemonGivesTheHungWarningBeforeALine) {
   d.signal(SIGCONT);
   s.pty.send("exit!\r");
   EXPECT_TRUE(s.ends_with_code(0)) << s.screen();
+}
+
+// Undone creates, a side effect, deleting where one stands, a renamed
+// entry in its place, and all of it again after a replay.
+TEST(Terminal, StructureChangesKeepTheLocalTreeAndReplayAfterAKilledDaemon) {
+  e2e::Daemon d;
+  Session s(d);
+  const std::string at = "network/interfaces -> ";
+  s.type("cd /network/interfaces/eth1", "network/interfaces/eth1 -> ");
+  EXPECT_EQ(s.type("delete /network/interfaces/eth1", at), "Delete: OK\n");
+  EXPECT_EQ(s.type("create ./eth5 mtu=1400 bogus", at),
+            "Create: OK\nParse error: Word 4 (bogus) is not what was "
+            "expected. (Expecting parameter).\n");
+  EXPECT_EQ(s.type("create ./eth5 mtu=1", at),
+            "Create: OK\nSet mtu: ERR sanity check failed\n");
+  EXPECT_EQ(s.type("create ./eth6 mtu=1300", at), "Create: OK\nSet mtu: OK\n");
+  EXPECT_EQ(s.type("rename eth0 lan\\/0", at), "Rename: OK.\n");
+  EXPECT_EQ(s.type("list /status/interfaces", at),
+            "interfaces\n  lan/0\n  eth6\n");
+  std::string before = s.type("showr /network", at);
+  d.signal(SIGKILL);
+  EXPECT_TRUE(s.pty.expect(kReconnect)) << s.screen();
+  d.restart();
+  s.pty.send("y");
+  EXPECT_TRUE(s.pty.expect("replay uncommitted modifications? y/N"));
+  s.pty.send("y");
+  EXPECT_TRUE(s.pty.expect(at)) << s.screen();
+  EXPECT_EQ(s.type("showr /network", at), before);
+  s.pty.send("exit!\r");
+  EXPECT_TRUE(s.ends_with_code(0)) << s.screen();
+}
+
+// Paths typed from the root and relative ones leave the local tree as a
+// script leaves the daemon's.
+TEST(Terminal, StructurePathsFromTheRootRelativeAndInScriptsAgree) {
+  const std::vector<std::string> lines = {
+      "create /users/\"J Doe\"", "create /users/50%", "create /users/list",
+      "rename /users/operator op\\/1", "delete /users/admin"};
+  e2e::Daemon d;
+  std::string script;
+  for (const std::string &line : lines) script += line + "\n";
+  e2e::run({"cli", "-C", "-T", "-s", d.socket()}, script);
+  std::string want =
+      e2e::run({"cli", "-T", "-s", d.socket(), "listr", "/users"}).out;
+  EXPECT_NE(want.find("\n  op/1\n"), std::string::npos) << want;
+  for (const std::string at : {"cli -> ", "users -> "}) {
+    e2e::Daemon fresh;
+    Session s(fresh);
+    if (at[0] == 'u') s.type("cd /users", at);
+    for (std::string line : lines) {
+      if (at[0] == 'u')
+        line.replace(line.find("/users/"), 7, line[0] == 'c' ? "./" : "");
+      s.type(line, at);
+    }
+    EXPECT_EQ(s.type("listr /users", at), want);
+    s.pty.send("exit!\r");
+    EXPECT_TRUE(s.ends_with_code(0)) << s.screen();
+  }
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 // read. Byte 0 picks the shell (bit 0: interactive), completion (bit 1) and
 // the current node of a small fixed tree (bits 2-4); the rest is the line.
 // The parsed command is released after each run, so the corpus replay under
-// LeakSanitizer shows any block that escapes it.
+// LeakSanitizer shows any block that escapes it. Create lines really create
+// (the stand-in accepts all), and a refused one must delete what it made.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -13,6 +14,7 @@
 
 #include "lang/commands.h"
 #include "lang/parser.h"
+#include "support/fake_vornal.h"
 #include "tree/node.h"
 #include "tree/strlist.h"
 #include "util/state.h"
@@ -62,12 +64,13 @@ void check(const parsed_command *pc, cli_node *const *nodes, int n) {
     if (p->value && talloc_parent(p->value) != pc) broken("pair value");
     if (p->request || p->status_text) broken("pair request");
   }
-  if (pc->created || pc->create_done) broken("nothing creates yet");
+  if (pc->created && pc->target != pc->created) broken("created node");
   if (!cli_opts.interactive) {
     if (pc->target || pc->path_node) broken("batch parse resolved nodes");
     return;
   }
-  if (!in_tree(pc->target, nodes, n)) broken("target outside the tree");
+  if (!in_tree(pc->target, nodes, n) && pc->target != pc->created)
+    broken("target outside the tree");
   if (pc->path_node && pc->target != pc->path_node) broken("target");
   if (pc->path && pc->path[0] != '/') broken("relative interactive path");
 }
@@ -85,8 +88,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   cli_state.root = nodes[0];
   cli_state.cwd = nodes[(data[0] >> 2) % n];
   std::string line(reinterpret_cast<const char *>(data) + 1, size - 1);
+  fake_vornal::reset();
+  fake_vornal::set_default(fake_vornal::status_only("OK"));
   parsed_command *pc = parse_command_line(line.c_str(), data[0] & 2 ? 1 : 0);
   if (pc) check(pc, nodes, n);
+  if (fake_vornal::request_texts(VORNAL_MSG_CREATE).size() !=
+      fake_vornal::request_texts(VORNAL_MSG_DELETE).size() +
+          (pc && pc->created))
+    broken("creation left behind");
   free_parsed_command(pc);
   free_tree();
   return 0;

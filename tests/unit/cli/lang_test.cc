@@ -176,10 +176,6 @@ TEST_F(Lang, TerminalLinesAtTheRoot) {
           {"create x a=1 ",
            "refused || Parse error: Word 2 (x) is not what was expected. "
            "(Expecting option or path).\n"},
-          // Nothing is created until create runs: the words after the path
-          // stay create's own parameters.
-          {"add ./x a=1 ",
-           "create path=/x node=/ target=/ values=a=1 expected=32"},
           {"", "-1 path=/ target=/ expected=1"},
       });
   EXPECT_EQ(root->last_child, system);

@@ -64,6 +64,21 @@ class Commands : public TreeTest {
   int result = -1;
 };
 
+// vornd always answers; a missing status or handle comes from the stand-in.
+TEST_F(Commands, StructureCommandsWithoutAStatusOrAHandle) {
+  cli_opts.interactive = false;
+  for (auto handler : {cmd_create, cmd_delete, cmd_rename}) {
+    fake_vornal::set_default(status_only(std::nullopt));
+    EXPECT_EQ(run(handler, {}), "ERR No reply received.\n");
+    EXPECT_EQ(cli_state.status, -12);
+    fake_vornal::set_default(no_handle());
+    cli_state.status = 0;
+    EXPECT_EQ(run(handler, {}), "");
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(cli_state.status, 0);
+  }
+}
+
 TEST_F(Commands, OneParameterSendsNoBatchAndNoneSendsNothing) {
   EXPECT_EQ(set({"mtu=1400"}), "Set mtu: OK\n");
   EXPECT_EQ(result, 0);

@@ -3,6 +3,7 @@
 // exact requests), side-effect refreshes and show's value lookups.
 #include <string.h>
 
+#include "commands/side_effects.h"
 #include "test_util.h"
 #include "tree/listing.h"
 #include "tree/load.h"

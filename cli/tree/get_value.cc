@@ -1,4 +1,4 @@
-#include "commands/get_value.h"
+#include "tree/get_value.h"
 
 #include <stdlib.h>
 
