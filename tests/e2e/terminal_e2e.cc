@@ -25,7 +25,7 @@ const char kUncommitted[] =
 // An interactive cli on d with extra options, waiting at its first prompt.
 struct Session {
   Session(const e2e::Daemon &d, std::vector<std::string> extra = {})
-      : pty(args(d, extra), {"CLI_USER=root"}) {
+      : pty(args(d, extra), {"CLI_USER=" + e2e::user()}) {
     EXPECT_TRUE(pty.expect(kPrompt)) << screen();
   }
   static std::vector<std::string> args(const e2e::Daemon &d,
@@ -117,7 +117,7 @@ TEST(Terminal, CommitRevertAndCdWithoutWithAndWithTooManyArguments) {
   EXPECT_EQ(t.type("commit now", "system -> "), word2);
   EXPECT_EQ(t.type("revert now", "system -> "), word2);
   EXPECT_EQ(t.type("commit", "system -> "), "Changes committed.\n");
-  EXPECT_EQ(count(d.log(), "commit by root"), 1) << d.log();
+  EXPECT_EQ(count(d.log(), "commit by " + e2e::user()), 1) << d.log();
   EXPECT_EQ(t.type("set hostname=other", "system -> "), "Set hostname: OK\n");
   EXPECT_EQ(t.type("revert", "system -> "), "");
   EXPECT_EQ(t.type("get hostname", "system -> "), "Get hostname: gw\n");
@@ -178,7 +178,7 @@ TEST(Terminal, ClosedTerminalWithoutHangupEndsAndLogsOut) {
   EXPECT_EQ(count(d.log(), "(logout)"), 1) << d.log();
   EXPECT_EQ(count(d.log(), "commit by"), 0) << d.log();
   e2e::RawClient next(d.socket());
-  EXPECT_EQ(next.login("root"), "OK");
+  EXPECT_EQ(next.login(e2e::user()), "OK");
 }
 
 TEST(Terminal, CtrlCIsHeardWhileACommandWaitsForAStoppedDaemon) {

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -97,7 +98,33 @@ std::string contents(int fd) {
   return out;
 }
 
+// Returns the path of a copy of program, with the library beside it, in a
+// folder that every user can reach, made once per test run.
+std::string reachable_copy(const std::string &program) {
+  static TempDir dir;
+  namespace fs = std::filesystem;
+  fs::permissions(dir.path, fs::perms(0755));
+  std::string lib = std::string(VELMAR_BIN_DIR) + "/../lib/libvornal2.so.2";
+  for (const std::string &from : {program, lib}) {
+    std::string to = dir.path + "/" + fs::path(from).filename().string();
+    std::error_code ec;
+    if (!fs::exists(to)) fs::copy_file(from, to, ec);
+    EXPECT_FALSE(ec) << from << ": " << ec.message();
+    fs::permissions(to, fs::perms(0755), ec);
+  }
+  return dir.path + "/" + fs::path(program).filename().string();
+}
+
 }  // namespace
+
+std::string user() {
+  const passwd *pw = getpwuid(geteuid());
+  return pw ? pw->pw_name : std::to_string(geteuid());
+}
+
+bool is_root() {
+  return geteuid() == 0;
+}
 
 std::string bin_path(const std::string &program) {
   if (program.find('/') != std::string::npos) return program;
@@ -161,7 +188,13 @@ RunResult run(const std::vector<std::string> &argv, const std::string &input,
               const std::vector<std::string> &env, uid_t uid, int timeout_ms) {
   RunResult res;
   std::string program = bin_path(argv[0]);
-  std::vector<std::string> envs = child_env(env);
+  std::vector<std::string> extra = env;
+  if (uid != (uid_t)-1 && uid != geteuid()) {
+    program = reachable_copy(program);
+    extra.push_back("LD_LIBRARY_PATH=" +
+                    std::filesystem::path(program).parent_path().string());
+  }
+  std::vector<std::string> envs = child_env(extra);
   std::vector<char *> args = c_strings(argv), envp = c_strings(envs);
   int in = memory_file(input), out = memory_file(""), err = memory_file("");
   pid_t pid = fork();

@@ -18,6 +18,12 @@ namespace e2e {
 // when it holds a "/"); a missing program fails the running test.
 std::string bin_path(const std::string &program);
 
+// Returns the name of the user running the tests: the one whose logins the
+// daemon accepts on its socket.
+std::string user();
+// Returns true when the tests run as root and so may act as other users.
+bool is_root();
+
 // Returns a TCP port on 127.0.0.1 that was free a moment ago.
 int free_port();
 // Returns text with every "\r\n" turned into "\n" (terminal output).
@@ -45,7 +51,8 @@ struct RunResult {
 
 // Runs bin_path(argv[0]) to its end with input as standard input, env
 // ("NAME=value") on top of the test's environment without CLI_USER,
-// CLI_PASSWORD and CLI_SERVER, as user and group uid when set; kills it
+// CLI_PASSWORD and CLI_SERVER, as user and group uid when set (from a copy
+// that uid can reach, also when the build is in a private folder); kills it
 // after timeout_ms.
 RunResult run(const std::vector<std::string> &argv,
               const std::string &input = "",
