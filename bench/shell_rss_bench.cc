@@ -73,7 +73,7 @@ int main(int argc, char **argv) {
   // The goal is in decimal megabytes; the kernel counts kibibytes.
   printf(
       "shell peak RSS:               %8.1f MiB = %.1f MB (VmHWM; goal <= "
-      "60 MB)\n",
+      "36 MB at 100,000 nodes)\n",
       hwm / 1024.0, hwm * 1024 / 1e6);
   printf(
       "shell RSS at the prompt:      %8.1f MiB: %.1f MiB heap and other "

@@ -141,12 +141,9 @@ int rename_local(const request *r, const char *new_name) {
     return 1;
   }
   char *plain = dequote_text(new_name);
-  char *copy = plain ? talloc_strdup(node, plain) : nullptr;
-  cli_free(plain);
   // Without memory the old name stays: the tree still names a real node.
-  if (!copy) return 0;
-  talloc_free(node->name);
-  node->name = copy;
+  if (plain) set_node_name(node, plain);
+  cli_free(plain);
   return 0;
 }
 

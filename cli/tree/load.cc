@@ -8,7 +8,6 @@
 #include "tree/node.h"
 #include "tree/path.h"
 #include "tree/sibling_index.h"
-#include "tree/strlist.h"
 #include "util/alloc.h"
 #include "util/state.h"
 #include "util/text.h"
@@ -95,13 +94,19 @@ const char *line_argument(const char *line) {
   return space ? space + 1 : nullptr;
 }
 
-// Applies one description line to node. A "matches" or "choices" line
-// without a space carries no argument and is ignored.
+// Returns the argument of a "choices" line, or null for any other line and
+// for a "choices" line without one.
+const char *choice_of(const char *line) {
+  return strncmp(line, "choices", 7) == 0 ? line_argument(line) : nullptr;
+}
+
+// Applies one description line to node but its choices (pack_choices
+// takes them all at once). A "matches" line without a space carries no
+// argument and is ignored.
 void apply_description_line(cli_node *node, const char *line) {
   const char *arg = line_argument(line);
   if (strncmp(line, "ops ", 4) == 0) {
-    talloc_free(node->ops);
-    node->ops = talloc_strdup(node, line + 4);
+    set_node_ops(node, line + 4);
     node->flags = parse_ops_letters(line + 4);
   } else if (strncmp(line, "len", 3) == 0) {
     return;
@@ -109,9 +114,35 @@ void apply_description_line(cli_node *node, const char *line) {
     node->hidden = 1;
   } else if (strncmp(line, "matches", 7) == 0 && arg) {
     if (cli_node *target = node_from_path(arg)) node->matches = target;
-  } else if (strncmp(line, "choices", 7) == 0 && arg) {
-    strlist_append_talloc(node, &node->choices, arg);
   }
+}
+
+// Gives node the choices among the count lines at text (split in place) as
+// one talloc block, the null-terminated array followed by the texts, in
+// order. A node without choices lines keeps what it has.
+void pack_choices(cli_node *node, const char *text, size_t count) {
+  size_t n = 0, bytes = 0;
+  const char *line = text;
+  for (size_t i = 0; i < count; i++, line += strlen(line) + 1)
+    if (const char *c = choice_of(line)) n++, bytes += strlen(c) + 1;
+  if (n == 0) return;
+  size_t table = (n + 1) * sizeof(char *);
+  char **list = static_cast<char **>(talloc_size(node, table + bytes));
+  if (!list) return;
+  talloc_set_name_const(list, "choices");
+  char *out = reinterpret_cast<char *>(list) + table;
+  n = 0;
+  line = text;
+  for (size_t i = 0; i < count; i++, line += strlen(line) + 1) {
+    const char *c = choice_of(line);
+    if (!c) continue;
+    size_t size = strlen(c) + 1;
+    list[n++] = static_cast<char *>(memcpy(out, c, size));
+    out += size;
+  }
+  list[n] = nullptr;
+  talloc_free(node->choices);
+  node->choices = list;
 }
 
 // Calls apply on each line of text (split at line feeds, in place; the text
@@ -208,8 +239,10 @@ void load_node_attributes(cli_node *node) {
     puts("ERR No reply received.");
     if (!cli_opts.interactive) cli_state.status = -12;
   } else {
+    size_t lines = count_lines(reply);
     for_each_line(
         reply, [&](const char *line) { apply_description_line(node, line); });
+    pack_choices(node, reply, lines);
     free(reply);
   }
   vornal_message_free(msg);

@@ -10,14 +10,14 @@
 #include "util/text.h"
 
 cli_node *create_node(cli_node *parent, const char *name, uint32_t flags) {
-  cli_node *node = talloc_zero(parent, struct cli_node);
+  size_t name_size = name ? strlen(name) + 1 : 0;
+  cli_node *node = static_cast<cli_node *>(
+      talloc_zero_size(parent, sizeof(cli_node) + name_size));
   if (!node) return nullptr;
+  talloc_set_name_const(node, "struct cli_node");
   if (name) {
-    node->name = talloc_strdup(node, name);
-    if (!node->name) {
-      talloc_free(node);
-      return nullptr;
-    }
+    node->name = reinterpret_cast<char *>(node + 1);
+    memcpy(node->name, name, name_size);
   }
   node->flags = flags;
   node->parent = parent;
@@ -28,6 +28,28 @@ cli_node *create_node(cli_node *parent, const char *name, uint32_t flags) {
     parent->last_child->next = node;
   parent->last_child = node;
   return node;
+}
+
+int set_node_name(cli_node *node, const char *name) {
+  char *copy = talloc_strdup(node, name);
+  if (!copy) return 1;
+  // The first name lives in the node's own block and goes with it.
+  if (node->name != reinterpret_cast<char *>(node + 1)) talloc_free(node->name);
+  node->name = copy;
+  return 0;
+}
+
+int set_node_ops(cli_node *node, const char *letters) {
+  size_t size = strlen(letters) + 1;
+  char *to = node->ops_text;
+  if (size > sizeof node->ops_text) {
+    to = talloc_strdup(node, letters);
+    if (!to) return 1;
+  }
+  if (node->ops != node->ops_text) talloc_free(node->ops);
+  if (to == node->ops_text) memcpy(to, letters, size);
+  node->ops = to;
+  return 0;
 }
 
 void disconnect_child(cli_node *parent, cli_node *child) {

@@ -20,23 +20,37 @@ enum cli_node_op {
 // Command-mask value that selects branch-like nodes; never a node bit.
 #define NODE_SELECT_BRANCH 0x100u
 
+// A node costs one talloc block, name included: a device tree has
+// hundreds of thousands of nodes and every block carries talloc's header.
 struct cli_node {
-  char *name;      // talloc child; null for the root
-  uint32_t flags;  // operation bits from the "ops " letters
-  char *ops;       // the letters as received; talloc child or null
-  char **choices;  // null-terminated talloc array, or null
-  int32_t hidden;  // 1 when the daemon hides the node
+  char *name;      // just past the record in its block; after a rename a
+                   // talloc child; null for the root
+  char *ops;       // the letters as received: in ops_text when they fit,
+                   // else a talloc child; null before the description
+  char **choices;  // null-terminated; from the loader one talloc block with
+                   // the texts after the array; or null
   cli_node *first_child;
   cli_node *last_child;
   cli_node *next;
   cli_node *parent;
   cli_node *matches;  // node named by the "matches" line, or null
+  uint32_t flags;     // operation bits from the "ops " letters
+  int32_t hidden;     // 1 when the daemon hides the node
+  char ops_text[16];
 };
 
-// Returns a new node named with a talloc copy of name (null stays null),
-// appended to parent's children and owned by parent; null when memory runs
-// out. Freed with its parent or with talloc_free after disconnect_child.
+// Returns a new node named with a copy of name (null stays null), appended
+// to parent's children and owned by parent; null when memory runs out.
+// Freed with its parent or with talloc_free after disconnect_child.
 cli_node *create_node(cli_node *parent, const char *name, uint32_t flags);
+
+// Gives node a copy of name. Returns 0, or 1 (old name kept) when memory
+// runs out.
+int set_node_name(cli_node *node, const char *name);
+
+// Gives node a copy of the operation letters. Returns 0, or 1 (old letters
+// kept) when memory runs out.
+int set_node_ops(cli_node *node, const char *letters);
 
 // Unlinks child from parent's child list; the caller frees child. Prints an
 // "Argh." message and changes nothing when child is not parent's.

@@ -57,8 +57,13 @@ void check_refs(const std::set<const cli_node *> &seen) {
   if (!seen.count(cli_state.cwd)) broken("cwd outside the tree", cli_state.cwd);
   for (const cli_node *n : seen) {
     if (n->matches && !seen.count(n->matches)) broken("dangling matches", n);
-    for (char **c = n->choices; c && *c; c++)
-      if (talloc_parent(*c) != n) broken("choice owner", n);
+    if (!n->choices) continue;
+    // The loader keeps a node's choices and their texts in one block.
+    if (talloc_parent(n->choices) != n) broken("choices owner", n);
+    const char *begin = reinterpret_cast<const char *>(n->choices);
+    const char *end = begin + talloc_get_size(n->choices);
+    for (char **c = n->choices; *c; c++)
+      if (*c < begin || *c + strlen(*c) >= end) broken("choice outside", n);
   }
 }
 

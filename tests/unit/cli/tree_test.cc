@@ -285,12 +285,12 @@ TEST_F(Load, DescriptionLines) {
                   answer("matches /tz\nchoices\nmatches\nmatches /none\nlen"));
   fake_vornal::on(
       VORNAL_MSG_DESCRIBE, "/tz",
-      answer("choices UTC\nchoices Europe/Oslo\nchoices two words"));
+      answer("ops gsgsgsgsgsgsgsgsgs\nchoices UTC\nchoices Europe/Oslo\n"
+             "choices two words"));
   build_tree();
   cli_node *p = cli_state.root->first_child, *q = p->next, *tz = q->next;
   EXPECT_EQ(p->flags, 0xFFu);
   EXPECT_STREQ(p->ops, "adhlgsrm");
-  EXPECT_EQ(talloc_parent(p->ops), p);
   EXPECT_EQ(p->hidden, 1);
   EXPECT_EQ(q->matches, tz);  // an unresolvable later line changes nothing
   EXPECT_EQ(q->flags, 0u);
@@ -300,6 +300,8 @@ TEST_F(Load, DescriptionLines) {
   EXPECT_STREQ(tz->choices[1], "Europe/Oslo");
   EXPECT_STREQ(tz->choices[2], "two words");
   EXPECT_EQ(talloc_parent(tz->choices), tz);
+  EXPECT_STREQ(tz->ops, "gsgsgsgsgsgsgsgsgs");  // too long for the record
+  EXPECT_EQ(tz->flags, 0x30u);
 }
 
 TEST_F(Load, DescriptionWithoutReply) {
