@@ -14,6 +14,8 @@ struct Peer {
   bool local = false;  // Unix socket: uid is the kernel's word
   uid_t uid = 0;
   std::string address;  // for the log
+  std::string
+      origin;  // who, whatever the connection: "local uid N", "tcp HOST"
 };
 
 // user -> crypt hash, from "user:hash" lines.

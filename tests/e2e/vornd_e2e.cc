@@ -48,7 +48,7 @@ TEST(VorndSession, LoginRulesTakeoverAndLogout) {
   EXPECT_EQ(b.status(15, {}, "/system", {}, "hostname"), "ERR Not logged in");
   ASSERT_EQ(b.login("x"), "OK");  // the logout freed the daemon
   EXPECT_EQ(hostname(b), "velmar");
-  EXPECT_NE(d.log().find("login of 'operator'"), std::string::npos);
+  EXPECT_NE(d.log().find("login of \"operator\""), std::string::npos);
 }
 
 TEST(VorndSession, ClosedConnectionDropsChangesAndTheStoreKeepsCommits) {
