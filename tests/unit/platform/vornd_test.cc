@@ -334,6 +334,9 @@ TEST(VorndFiles, PasswordsPeerCredentialsAndOptions) {
   EXPECT_FALSE(parse({"--store"}));
   EXPECT_FALSE(parse({"--bogus"}));
   EXPECT_FALSE(parse({"--model", "m", "--synthetic", "5"}));
+  EXPECT_FALSE(parse({"--max-connections", "0"}));
+  EXPECT_FALSE(parse({"--login-timeout", "-1"}));
+  EXPECT_EQ(parse({"--login-timeout", "7"})->limits.login_timeout_s, 7);
 }
 
 }  // namespace
