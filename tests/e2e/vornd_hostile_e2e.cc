@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 
@@ -22,21 +23,17 @@ long cpu_ticks(pid_t pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
   std::string stat((std::istreambuf_iterator<char>(in)), {});
   std::istringstream rest(stat.substr(stat.rfind(')') + 2));
-  std::string field;
-  long utime = 0, stime = 0;
-  for (int i = 3; i <= 15 && rest >> field; ++i) {
-    if (i == 14) utime = std::stol(field);
-    if (i == 15) stime = std::stol(field);
-  }
-  return utime + stime;
+  std::vector<std::string> f{std::istream_iterator<std::string>(rest), {}};
+  return f.size() > 12 ? std::stol(f[11]) + std::stol(f[12]) : -1;
 }
 
 // Returns a process's resident memory in KiB.
 long rss_kib(pid_t pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(in, line);)
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  return -1;
+  std::string line;
+  while (std::getline(in, line) && line.rfind("VmRSS:", 0) != 0) {
+  }
+  return line.empty() ? -1 : std::stol(line.substr(6));
 }
 
 // Returns how many of the clients the daemon has closed.
@@ -162,48 +159,40 @@ TEST(VorndHostile, TwelveMebibyteReplyArrivesWhole) {
   EXPECT_EQ(c.call(15, {}, "/box", {}, "blob").reply->size(), big.size());
 }
 
-TEST(VorndHostile, PeerTextsAreEscapedInTheLog) {
+// Returns the milliseconds one failed login as user takes to be answered.
+long failed_login_ms(e2e::RawClient &c, const std::string &user) {
+  auto t0 = Clock::now();
+  EXPECT_EQ(c.login(user), "NO");
+  auto t = Clock::now() - t0;
+  return std::chrono::duration_cast<std::chrono::milliseconds>(t).count();
+}
+
+TEST(VorndHostile, FailedLoginsSlowDownFoldAndCannotForgeTheLog) {
   e2e::Daemon d;
+  e2e::RawClient a(d.socket());
+  // Refused for root (no name) and for anyone else (not their own name).
   const std::string forged =
-      "bob\n2026-01-01T00:00:00Z vornd: login of \"root\"\x1b[2J";
-  e2e::RawClient c(d.socket());
-  std::string st = c.login(forged);
-  EXPECT_TRUE(st == "OK" || st == "NO") << st;
-  c.status(23);
+      getuid() ? "bob\n2026-01-01T00:00:00Z vornd: login\x1b[2J" : "";
+  EXPECT_LT(failed_login_ms(a, forged), 200);
+  EXPECT_GE(failed_login_ms(a, ""), 240);
+  EXPECT_GE(failed_login_ms(a, ""), 490);
+  // Another connection of the same peer waits as long.
+  e2e::RawClient b(d.socket());
+  EXPECT_GE(failed_login_ms(b, ""), 990);
+  EXPECT_EQ(a.status(0), "OK");  // the no-op is never held up
+  EXPECT_EQ(b.login(me()), "OK");
+  // A name with a line end and escapes, as root may log in with.
+  EXPECT_EQ(a.login("x\n2026-01-01T00:00:00Z vornd: x\x1b[2J", true),
+            getuid() ? "NO" : "OK");
   std::string log = d.log();
   EXPECT_EQ(log.find("\n2026-01-01T00:00:00Z"), std::string::npos) << log;
   EXPECT_EQ(log.find('\x1b'), std::string::npos);
-  EXPECT_NE(log.find("\"bob\\n2026-01-01T00:00:00Z vornd: login of "
-                     "\\\"root\\\"\\x1b[2J\""),
-            std::string::npos)
+  EXPECT_NE(log.find("\\n2026-01-01T00:00:00Z vornd: "), std::string::npos);
+  std::string key = " from local uid " + std::to_string(getuid()) + " refused";
+  size_t first = log.find(key), summary = log.find("3 more logins from");
+  ASSERT_TRUE(first != std::string::npos && summary != std::string::npos)
       << log;
-}
-
-// Returns the milliseconds one failed login takes to be answered.
-long failed_login_ms(e2e::RawClient &c) {
-  auto t0 = Clock::now();
-  EXPECT_EQ(c.login(""), "NO");
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -
-                                                               t0)
-      .count();
-}
-
-TEST(VorndHostile, FailedLoginsSlowDownAndFoldInTheLog) {
-  e2e::Daemon d;
-  e2e::RawClient a(d.socket());
-  EXPECT_LT(failed_login_ms(a), 200);
-  EXPECT_GE(failed_login_ms(a), 240);
-  EXPECT_GE(failed_login_ms(a), 490);
-  // Another connection of the same peer waits as long.
-  e2e::RawClient b(d.socket());
-  EXPECT_GE(failed_login_ms(b), 990);
-  EXPECT_EQ(a.status(0), "OK");  // the no-op is never held up
-  EXPECT_EQ(b.login(me()), "OK");
-  std::string log = d.log();
-  size_t first = log.find("login of \"\" from local uid");
-  ASSERT_NE(first, std::string::npos) << log;
-  EXPECT_EQ(log.find("login of \"\" from", first + 1), std::string::npos);
-  EXPECT_NE(log.find("3 more logins from local uid"), std::string::npos) << log;
+  EXPECT_GT(log.find(key, first + 1), summary) << "failures logged one by one";
 }
 
 }  // namespace
