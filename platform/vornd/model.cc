@@ -2,8 +2,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <regex>
+
+#include "vornd/tree.h"
 
 namespace vornd {
 
@@ -62,6 +65,8 @@ class Loader {
  private:
   void checks(Def &d, const json &n, const std::string &where);
   void list(Def &d, const json &n, const std::string &where);
+  void entry_values(const Def &entry, InitialEntry &ie, const json &values,
+                    const std::string &where);
   Model &m_;
 };
 
@@ -105,12 +110,27 @@ void Loader::list(Def &d, const json &n, const std::string &where) {
       ie.name = e.is_string() ? e.get<std::string>()
                               : e.at("name").get<std::string>();
       if (e.is_object() && e.contains("values"))
-        for (const auto &[k, v] : e["values"].items())
-          ie.values.emplace_back(k, scalar_text(v, where + "/" + ie.name));
+        entry_values(*d.entry, ie, e["values"], where + "/" + ie.name);
       d.entries.push_back(std::move(ie));
     }
   }
   if (n.contains("mirror")) d.mirror = n["mirror"].get<std::string>();
+}
+
+// Checks an initial entry's values as a set would: a value the daemon would
+// refuse from a client must not reach the store by way of the model.
+void Loader::entry_values(const Def &entry, InitialEntry &ie,
+                          const json &values, const std::string &where) {
+  for (const auto &[k, v] : values.items()) {
+    std::string text = scalar_text(v, where);
+    auto it = std::find_if(entry.children.begin(), entry.children.end(),
+                           [&](const Def *c) { return same_name(c->name, k); });
+    if (it == entry.children.end() || (*it)->type == Type::none)
+      fail(where, "no parameter '" + k + "'");
+    std::string why = check_value(**it, text);
+    if (!why.empty()) fail(where + "/" + k, "value '" + text + "': " + why);
+    ie.values.emplace_back(k, text);
+  }
 }
 
 const Def *Loader::node(const json &n, const std::string &parent) {
