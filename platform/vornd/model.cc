@@ -121,8 +121,9 @@ void Loader::list(Def &d, const json &n, const std::string &where) {
 // refuse from a client must not reach the store by way of the model.
 void Loader::entry_values(const Def &entry, InitialEntry &ie,
                           const json &values, const std::string &where) {
-  for (const auto &[k, v] : values.items()) {
-    std::string text = scalar_text(v, where);
+  for (const auto &item : values.items()) {
+    const std::string &k = item.key();
+    std::string text = scalar_text(item.value(), where);
     auto it = std::find_if(entry.children.begin(), entry.children.end(),
                            [&](const Def *c) { return same_name(c->name, k); });
     if (it == entry.children.end() || (*it)->type == Type::none)
