@@ -57,6 +57,15 @@ Type parse_type(const json &n, const std::string &where) {
   fail(where, "unknown type '" + t + "'");
 }
 
+// Adds a fixed child; a second one of the same name could never be reached
+// (the first match wins) and would not survive the store.
+void add_child(Def &parent, const Def *child, const std::string &where) {
+  for (const Def *other : parent.children)
+    if (same_name(other->name, child->name))
+      fail(where, "two nodes named '" + child->name + "'");
+  parent.children.push_back(child);
+}
+
 class Loader {
  public:
   explicit Loader(Model &m) : m_(m) {}
@@ -111,6 +120,9 @@ void Loader::list(Def &d, const json &n, const std::string &where) {
                               : e.at("name").get<std::string>();
       if (e.is_object() && e.contains("values"))
         entry_values(*d.entry, ie, e["values"], where + "/" + ie.name);
+      for (const InitialEntry &other : d.entries)
+        if (same_name(other.name, ie.name))
+          fail(where, "two entries named '" + ie.name + "'");
       d.entries.push_back(std::move(ie));
     }
   }
@@ -148,7 +160,7 @@ const Def *Loader::node(const json &n, const std::string &parent) {
   if (!d.matches.empty()) d.ops |= kMatch;
   checks(d, n, where);
   if (n.contains("children"))
-    for (const json &c : n["children"]) d.children.push_back(node(c, where));
+    for (const json &c : n["children"]) add_child(d, node(c, where), where);
   list(d, n, where);
   if (n.contains("reveal")) {
     const json &r = n["reveal"];
@@ -204,7 +216,7 @@ std::optional<std::unique_ptr<Model>> load_model(std::string_view text,
     if (!doc.is_object() || !doc.contains("nodes"))
       fail("", "the model needs a \"nodes\" array");
     Loader l(*m);
-    for (const json &n : doc["nodes"]) root.children.push_back(l.node(n, ""));
+    for (const json &n : doc["nodes"]) add_child(root, l.node(n, ""), "");
   } catch (const ModelError &e) {
     error = std::string(origin) + ": " + (e.where.empty() ? "/" : e.where) +
             ": " + e.what;
