@@ -148,18 +148,12 @@ std::string Server::login(Conn &c, const wire::Request &q) {
   }
   brake_.succeeded(c.peer.origin);
   c.failures = 0;
-  if (holder_ && holder_ != &c) {
-    if (!force) {
-      log_event("login of %s refused: session held by %s", quoted(user).c_str(),
-                quoted(holder_->session->user).c_str());
-      return "INUSE";
-    }
-    Conn &old = *holder_;
-    drop_session(old, "forced login elsewhere");
-    send(old, wire::encode(
-                  wire::Notice{wire::kNoticeSessionEnded, "session ended"}));
-    finish(old);
+  if (holder_ && holder_ != &c && !force) {
+    log_event("login of %s refused: session held by %s", quoted(user).c_str(),
+              quoted(holder_->session->user).c_str());
+    return "INUSE";
   }
+  if (holder_ && holder_ != &c) end_held_session();
   drop_session(c, "logged in again");
   c.session.emplace(core_.open_session(user));
   c.reader.set_limit(wire::kMaxFrame);
@@ -168,6 +162,16 @@ std::string Server::login(Conn &c, const wire::Request &q) {
   log_event("login of %s from %s%s", quoted(user).c_str(),
             c.peer.address.c_str(), force ? " (forced)" : "");
   return "OK";
+}
+
+// Ends the session held elsewhere for a forced login: its changes are
+// dropped, it is told, and its connection closes once the notice is out.
+void Server::end_held_session() {
+  Conn &old = *holder_;
+  drop_session(old, "forced login elsewhere");
+  send(old,
+       wire::encode(wire::Notice{wire::kNoticeSessionEnded, "session ended"}));
+  finish(old);
 }
 
 void Server::drop_session(Conn &c, const char *why) {

@@ -79,6 +79,7 @@ class Server {
   void answer(Conn &c, wire::Reply r);
   void attempt_login(Conn &c, const wire::Request &q);
   std::string login(Conn &c, const wire::Request &q);
+  void end_held_session();
   void drop_session(Conn &c, const char *why);
   void send(Conn &c, const std::string &bytes);
   void flush(Conn &c);
