@@ -211,6 +211,9 @@ std::optional<std::unique_ptr<Model>> load_model(std::string_view text,
     error = std::string(origin) + ":" + std::to_string(line_of(text, e.byte)) +
             ": " + e.what();
     return std::nullopt;
+  } catch (const json::exception &e) {  // a number too large, for one
+    error = std::string(origin) + ": " + e.what();
+    return std::nullopt;
   }
   try {
     if (!doc.is_object() || !doc.contains("nodes"))
