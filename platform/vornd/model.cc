@@ -264,6 +264,11 @@ std::string check_value(const Def &def, std::string_view value) {
   }
   if (value.size() < def.min_len || value.size() > def.max_len)
     return "length out of range";
+  // std::regex matches recursively, a few frames per character: a long
+  // value would overflow the stack and end the daemon.
+  constexpr size_t kPatternMax = 1024;
+  if (def.pattern && value.size() > kPatternMax)
+    return "too long to match the pattern";
   if (def.pattern &&
       !std::regex_match(value.begin(), value.end(), def.pattern->re))
     return "does not match the pattern";
