@@ -24,14 +24,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     check(error.rfind("fuzz.json", 0) == 0);
     return 0;
   }
-  vornd::Tree t(**m);
+  // As the daemon starts: the core settles mirrors and reveals.
+  vornd::Core core(**m, "");
+  vornd::Tree &t = core.running();
   vornd::Answer list = vornd::do_list(t, "/");
   check(list.status == "OK");
   vornd::do_describe(t, "/");
   vornd::do_help(t, "/");
   std::string once = vornd::store_text(t);
-  vornd::Tree again(**m);
-  check(vornd::apply_store_text(again, once, "again").empty());
-  check(vornd::store_text(again) == once);
+  vornd::Core fresh(**m, "");
+  check(vornd::apply_store_text(fresh.running(), once, "again").empty());
+  check(vornd::store_text(fresh.running()) == once);
   return 0;
 }
