@@ -58,34 +58,39 @@ class Server {
   // No further request is read while more replies than this wait to go out.
   static constexpr size_t kOutHigh = 64 * 1024;
 
-  // listen.cc
+  // listen.cc: starts listening on fd; false when listen() fails.
   bool add_listener(int fd, bool local);
   // server.cc
-  void accept_on(size_t listener);
+  void accept_on(size_t listener);  // takes one waiting connection
   bool admit(int fd);
   bool evict_one(const char *why);
-  void pause_listeners(bool paused);
-  void dispatch(uint64_t tag, uint32_t events);
+  void pause_listeners(bool paused);             // stop or resume accepting
+  void dispatch(uint64_t tag, uint32_t events);  // acts on one epoll event
   int wait_timeout_ms(Clock::time_point now);
-  void expire(Clock::time_point now);
-  void shutdown();
+  void expire(Clock::time_point now);  // acts on deadlines that have passed
+  void shutdown();  // closes everything, removes the socket file
   // conn.cc
-  void read_from(Conn &c);
+  void read_from(Conn &c);  // reads what c sent, buffering whole frames
   void pump(Conn &c);
   void count_input(Conn &c);
+  // Consumes greeting bytes; false when c was closed for a bad one.
   bool take_hello(Conn &c, std::string_view &bytes);
+  // True while c takes requests: open, no parked login, replies read.
   static bool reading(const Conn &c);
-  void serve(Conn &c, const wire::Request &q);
-  void answer(Conn &c, wire::Reply r);
+  void serve(Conn &c, const wire::Request &q);  // answers one request
+  void answer(Conn &c, wire::Reply r);  // sends r, or "too large" instead
   void attempt_login(Conn &c, const wire::Request &q);
+  // Decides a login now; returns its status "OK", "INUSE" or "NO".
   std::string login(Conn &c, const wire::Request &q);
   void end_held_session();
+  // Ends c's session, if any, dropping its uncommitted changes.
   void drop_session(Conn &c, const char *why);
-  void send(Conn &c, const std::string &bytes);
-  void flush(Conn &c);
-  void close_conn(Conn &c, const char *why);
+  void send(Conn &c, const std::string &bytes);  // queues and flushes
+  void flush(Conn &c);  // writes what the socket takes now
+  void close_conn(Conn &c, const char *why);  // logs why; idempotent
   void finish(Conn &c);
   void settle(Conn &c);
+  // Registers or changes fd's epoll events; false on failure.
   bool watch(int fd, uint32_t events, uint64_t tag, int op);
 
   Core &core_;
