@@ -3,9 +3,11 @@
 // must neither spin nor grow.
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -113,6 +115,29 @@ TEST(VorndHostile, OutOfDescriptorsDoesNotSpin) {
   e2e::RawClient late(d.socket());
   EXPECT_EQ(late.status(0), "OK");
   EXPECT_EQ(hostname(good), "velmar");
+}
+
+TEST(VorndHostile, AcceptFailingForWantOfDescriptorsDoesNotSpin) {
+  e2e::Daemon d;
+  auto open_fds = [&] {
+    auto it = std::filesystem::directory_iterator(
+        "/proc/" + std::to_string(d.pid()) + "/fd");
+    return std::distance(it, std::filesystem::directory_iterator());
+  };
+  // Not one descriptor left: every accept fails with EMFILE.
+  rlimit old{}, none{};
+  ASSERT_EQ(prlimit(d.pid(), RLIMIT_NOFILE, nullptr, &old), 0);
+  none = {rlim_t(open_fds()), old.rlim_max};
+  ASSERT_EQ(prlimit(d.pid(), RLIMIT_NOFILE, &none, nullptr), 0);
+  Clients waiting = flood(d, 10);
+  long before = cpu_ticks(d.pid());
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_LT(cpu_ticks(d.pid()) - before, sysconf(_SC_CLK_TCK) / 5);
+  EXPECT_NE(d.log().find("out of descriptors"), std::string::npos);
+  // Once descriptors are back, the waiting connections are taken.
+  ASSERT_EQ(prlimit(d.pid(), RLIMIT_NOFILE, &old, nullptr), 0);
+  e2e::RawClient late(d.socket());
+  EXPECT_EQ(late.login(me()), "OK");
 }
 
 TEST(VorndHostile, InputBeforeLoginStaysSmall) {
