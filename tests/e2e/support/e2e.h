@@ -130,7 +130,6 @@ class RawClient {
   // Returns true when the daemon closes the connection within timeout_ms.
   bool closed_within(int timeout_ms);
   std::string read_hello();  // "" when no greeting came
-  int fd() const { return fd_; }
 
  private:
   int fd_ = -1;
