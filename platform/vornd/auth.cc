@@ -4,31 +4,43 @@
 #include <pwd.h>
 
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <vector>
 
 namespace vornd {
 
+std::optional<Users> parse_users(std::string_view text,
+                                 const std::string &origin,
+                                 std::string &error) {
+  Users users;
+  for (size_t n = 1; !text.empty(); ++n) {
+    size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (line.empty() || line[0] == '#') continue;
+    size_t colon = line.find(':');
+    if (colon == 0 || colon == std::string_view::npos) {
+      error = origin + ":" + std::to_string(n) + ": expected user:hash";
+      return std::nullopt;
+    }
+    // Extra shadow-style fields after the hash are ignored.
+    size_t more = line.find(':', colon + 1);
+    users[std::string(line.substr(0, colon))] =
+        line.substr(colon + 1, more - colon - 1);
+  }
+  return users;
+}
+
 std::optional<Users> load_users(const std::string &path, std::string &error) {
-  std::ifstream in(path);
+  std::ifstream in(path, std::ios::binary);
   if (!in) {
     error = path + ": cannot be read";
     return std::nullopt;
   }
-  Users users;
-  std::string line;
-  for (size_t n = 1; std::getline(in, line); ++n) {
-    if (line.empty() || line[0] == '#') continue;
-    size_t colon = line.find(':');
-    if (colon == 0 || colon == std::string::npos) {
-      error = path + ":" + std::to_string(n) + ": expected user:hash";
-      return std::nullopt;
-    }
-    // Extra shadow-style fields after the hash are ignored.
-    size_t end = line.find(':', colon + 1);
-    users[line.substr(0, colon)] = line.substr(colon + 1, end - colon - 1);
-  }
-  return users;
+  std::string text((std::istreambuf_iterator<char>(in)),
+                   std::istreambuf_iterator<char>());
+  return parse_users(text, path, error);
 }
 
 bool same_secret(const std::string &a, const std::string &b) {

@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace vornd {
 
@@ -14,10 +15,17 @@ struct Peer {
   bool local = false;  // Unix socket: uid is the kernel's word
   uid_t uid = 0;
   std::string address;  // for the log
+  std::string
+      origin;  // who, whatever the connection: "local uid N", "tcp HOST"
 };
 
 // user -> crypt hash, from "user:hash" lines.
 using Users = std::map<std::string, std::string>;
+
+// Returns the users of "user:hash" lines, or nullopt with error set to
+// "<origin>:<line>: ..." for the first bad line.
+std::optional<Users> parse_users(std::string_view text,
+                                 const std::string &origin, std::string &error);
 
 // Returns the users of the file at path, or nullopt with error set.
 std::optional<Users> load_users(const std::string &path, std::string &error);

@@ -1,6 +1,10 @@
 // vornd: the configuration daemon. Loads the model and the store, then
 // serves clients until SIGTERM or SIGINT.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -8,6 +12,7 @@
 #include "vornd/log.h"
 #include "vornd/options.h"
 #include "vornd/server.h"
+#include "vornd/store.h"
 #include "vornd/synthetic.h"
 #include "vornd/tree.h"
 
@@ -47,6 +52,36 @@ std::unique_ptr<Model> pick_model(const Options &o) {
   return std::move(*m);
 }
 
+// Loads the store over the model's defaults. A store that cannot be used
+// stops the start unless the options say to set it aside. Returns false
+// after logging why the daemon cannot start.
+bool load_store_of(Core &core, const Options &o) {
+  if (o.store.empty()) return true;
+  std::string tmp = stale_temp_of(o.store);
+  if (::unlink(tmp.c_str()) == 0)
+    log_event("removed %s, left by a commit that did not finish", tmp.c_str());
+  std::string err = core.load();
+  if (err.empty()) return true;
+  if (!o.reset_bad_store) {
+    log_event("cannot start: %s", err.c_str());
+    log_event(
+        "to recover, restore %s from a backup, or start once with "
+        "--reset-bad-store to keep it aside as %s.bad-<time> and begin "
+        "from the model's defaults",
+        o.store.c_str(), o.store.c_str());
+    return false;
+  }
+  std::string aside = set_aside(o.store);
+  if (aside.empty()) {
+    log_event("cannot start: %s; it cannot be set aside either: %s",
+              err.c_str(), strerror(errno));
+    return false;
+  }
+  log_event("%s; kept it as %s and started from the model's defaults",
+            err.c_str(), aside.c_str());
+  return true;
+}
+
 int serve(const Options &o) {
   std::unique_ptr<Model> model = pick_model(o);
   if (!model) return 1;
@@ -60,12 +95,9 @@ int serve(const Options &o) {
     }
   }
   Core core(*model, o.store);
-  if (std::string err = core.load(); !err.empty()) {
-    log_event("%s", err.c_str());
-    return 1;
-  }
+  if (!load_store_of(core, o)) return 1;
   log_event("model with %zu nodes ready", Tree::count(core.running().root()));
-  Server server(core, users ? &*users : nullptr);
+  Server server(core, users ? &*users : nullptr, o.limits);
   std::string err = server.listen_unix(o.socket);
   if (err.empty() && !o.listen.empty()) err = server.listen_tcp(o.listen);
   if (!err.empty()) {

@@ -2,8 +2,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <regex>
+
+#include "vornd/tree.h"
 
 namespace vornd {
 
@@ -54,6 +57,15 @@ Type parse_type(const json &n, const std::string &where) {
   fail(where, "unknown type '" + t + "'");
 }
 
+// Adds a fixed child; a second one of the same name could never be reached
+// (the first match wins) and would not survive the store.
+void add_child(Def &parent, const Def *child, const std::string &where) {
+  for (const Def *other : parent.children)
+    if (same_name(other->name, child->name))
+      fail(where, "two nodes named '" + child->name + "'");
+  parent.children.push_back(child);
+}
+
 class Loader {
  public:
   explicit Loader(Model &m) : m_(m) {}
@@ -62,6 +74,8 @@ class Loader {
  private:
   void checks(Def &d, const json &n, const std::string &where);
   void list(Def &d, const json &n, const std::string &where);
+  void entry_values(const Def &entry, InitialEntry &ie, const json &values,
+                    const std::string &where);
   Model &m_;
 };
 
@@ -105,12 +119,31 @@ void Loader::list(Def &d, const json &n, const std::string &where) {
       ie.name = e.is_string() ? e.get<std::string>()
                               : e.at("name").get<std::string>();
       if (e.is_object() && e.contains("values"))
-        for (const auto &[k, v] : e["values"].items())
-          ie.values.emplace_back(k, scalar_text(v, where + "/" + ie.name));
+        entry_values(*d.entry, ie, e["values"], where + "/" + ie.name);
+      for (const InitialEntry &other : d.entries)
+        if (same_name(other.name, ie.name))
+          fail(where, "two entries named '" + ie.name + "'");
       d.entries.push_back(std::move(ie));
     }
   }
   if (n.contains("mirror")) d.mirror = n["mirror"].get<std::string>();
+}
+
+// Checks an initial entry's values as a set would: a value the daemon would
+// refuse from a client must not reach the store by way of the model.
+void Loader::entry_values(const Def &entry, InitialEntry &ie,
+                          const json &values, const std::string &where) {
+  for (const auto &item : values.items()) {
+    const std::string &k = item.key();
+    std::string text = scalar_text(item.value(), where);
+    auto it = std::find_if(entry.children.begin(), entry.children.end(),
+                           [&](const Def *c) { return same_name(c->name, k); });
+    if (it == entry.children.end() || (*it)->type == Type::none)
+      fail(where, "no parameter '" + k + "'");
+    std::string why = check_value(**it, text);
+    if (!why.empty()) fail(where + "/" + k, "value '" + text + "': " + why);
+    ie.values.emplace_back(k, text);
+  }
 }
 
 const Def *Loader::node(const json &n, const std::string &parent) {
@@ -127,7 +160,7 @@ const Def *Loader::node(const json &n, const std::string &parent) {
   if (!d.matches.empty()) d.ops |= kMatch;
   checks(d, n, where);
   if (n.contains("children"))
-    for (const json &c : n["children"]) d.children.push_back(node(c, where));
+    for (const json &c : n["children"]) add_child(d, node(c, where), where);
   list(d, n, where);
   if (n.contains("reveal")) {
     const json &r = n["reveal"];
@@ -178,12 +211,15 @@ std::optional<std::unique_ptr<Model>> load_model(std::string_view text,
     error = std::string(origin) + ":" + std::to_string(line_of(text, e.byte)) +
             ": " + e.what();
     return std::nullopt;
+  } catch (const json::exception &e) {  // a number too large, for one
+    error = std::string(origin) + ": " + e.what();
+    return std::nullopt;
   }
   try {
     if (!doc.is_object() || !doc.contains("nodes"))
       fail("", "the model needs a \"nodes\" array");
     Loader l(*m);
-    for (const json &n : doc["nodes"]) root.children.push_back(l.node(n, ""));
+    for (const json &n : doc["nodes"]) add_child(root, l.node(n, ""), "");
   } catch (const ModelError &e) {
     error = std::string(origin) + ": " + (e.where.empty() ? "/" : e.where) +
             ": " + e.what;
@@ -228,6 +264,11 @@ std::string check_value(const Def &def, std::string_view value) {
   }
   if (value.size() < def.min_len || value.size() > def.max_len)
     return "length out of range";
+  // std::regex matches recursively, a few frames per character: a long
+  // value would overflow the stack and end the daemon.
+  constexpr size_t kPatternMax = 1024;
+  if (def.pattern && value.size() > kPatternMax)
+    return "too long to match the pattern";
   if (def.pattern &&
       !std::regex_match(value.begin(), value.end(), def.pattern->re))
     return "does not match the pattern";

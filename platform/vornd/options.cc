@@ -6,15 +6,57 @@
 
 namespace vornd {
 
+namespace {
+
+struct Number {
+  const char *name;
+  long Options::*field = nullptr;
+  long Limits::*limit = nullptr;
+  long min, max;
+};
+
+const Number kNumbers[] = {
+    {"--synthetic", &Options::synthetic, nullptr, 1, 10'000'000},
+    {"--max-connections", nullptr, &Limits::max_connections, 1, 100'000},
+    {"--login-timeout", nullptr, &Limits::login_timeout_s, 1, 3600},
+};
+
+// Returns the numeric option called name, or nullptr.
+const Number *number_option(std::string_view name) {
+  for (const Number &n : kNumbers)
+    if (name == n.name) return &n;
+  return nullptr;
+}
+
+// Stores v into the option; returns false when it is not a number in range.
+bool set_number(Options &o, const Number &n, std::string_view v) {
+  long x = 0;
+  auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), x);
+  if (ec != std::errc() || p != v.data() + v.size() || x < n.min || x > n.max)
+    return false;
+  (n.field ? o.*n.field : o.limits.*n.limit) = x;
+  return true;
+}
+
+}  // namespace
+
 const char *usage_text() {
   return "usage: vornd [options]\n"
-         "  --socket PATH       Unix socket to listen on (default /dev/vornd)\n"
-         "  --listen HOST:PORT  also listen on TCP\n"
-         "  --model FILE        device model (JSON); default: the demo model\n"
-         "  --synthetic N       serve a generated model of about N nodes\n"
-         "  --store FILE        where committed values persist\n"
-         "  --users FILE        user:hash lines for logins over TCP\n"
-         "  --help              show this text\n";
+         "  --socket PATH          Unix socket to listen on (default "
+         "/dev/vornd)\n"
+         "  --listen HOST:PORT     also listen on TCP\n"
+         "  --model FILE           device model (JSON); default: the demo "
+         "model\n"
+         "  --synthetic N          serve a generated model of about N nodes\n"
+         "  --store FILE           where committed values persist\n"
+         "  --reset-bad-store      when the store cannot be read, move it "
+         "aside\n"
+         "                         to FILE.bad and start from the defaults\n"
+         "  --users FILE           user:hash lines for logins over TCP\n"
+         "  --max-connections N    connections held at once (default 64)\n"
+         "  --login-timeout S      seconds a connection may stay without a\n"
+         "                         login (default 30)\n"
+         "  --help                 show this text\n";
 }
 
 std::optional<Options> parse_options(int argc, char **argv,
@@ -22,8 +64,8 @@ std::optional<Options> parse_options(int argc, char **argv,
   Options o;
   for (int i = 1; i < argc; ++i) {
     std::string_view a = argv[i];
-    if (a == "--help" || a == "-h") {
-      o.help = true;
+    if (a == "--help" || a == "-h" || a == "--reset-bad-store") {
+      (a == "--reset-bad-store" ? o.reset_bad_store : o.help) = true;
       continue;
     }
     std::string *target = a == "--socket"   ? &o.socket
@@ -32,7 +74,8 @@ std::optional<Options> parse_options(int argc, char **argv,
                           : a == "--store"  ? &o.store
                           : a == "--users"  ? &o.users
                                             : nullptr;
-    if (!target && a != "--synthetic") {
+    const Number *num = target ? nullptr : number_option(a);
+    if (!target && !num) {
       error = "unknown option " + std::string(a);
       return std::nullopt;
     }
@@ -43,12 +86,9 @@ std::optional<Options> parse_options(int argc, char **argv,
     std::string_view v = argv[++i];
     if (target) {
       *target = v;
-      continue;
-    }
-    auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), o.synthetic);
-    if (ec != std::errc() || p != v.data() + v.size() || o.synthetic < 1 ||
-        o.synthetic > 10'000'000) {
-      error = "--synthetic needs a node count from 1 to 10000000";
+    } else if (!set_number(o, *num, v)) {
+      error = std::string(a) + " needs a number from " +
+              std::to_string(num->min) + " to " + std::to_string(num->max);
       return std::nullopt;
     }
   }

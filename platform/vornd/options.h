@@ -6,6 +6,12 @@
 
 namespace vornd {
 
+// What one peer may hold of the daemon (docs/vornd.md).
+struct Limits {
+  long max_connections = 64;
+  long login_timeout_s = 30;  // from connecting (or logging out) to a login
+};
+
 struct Options {
   std::string socket = "/dev/vornd";
   std::string listen;  // HOST:PORT, empty = no TCP
@@ -13,6 +19,8 @@ struct Options {
   long synthetic = 0;
   std::string store;
   std::string users;
+  bool reset_bad_store = false;
+  Limits limits;
   bool help = false;
 };
 

@@ -1,17 +1,16 @@
 #include "vornd/server.h"
 
 #include <fcntl.h>
-#include <malloc.h>
 #include <netdb.h>
 #include <signal.h>
 #include <sys/epoll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "vornd/log.h"
@@ -19,7 +18,11 @@
 namespace vornd {
 namespace {
 
-constexpr size_t kMaxPending = 8u << 20;  // unread replies before we give up
+using std::chrono::milliseconds;
+
+constexpr auto kGreetingTimeout = std::chrono::seconds(5);
+// How long a listener rests when no descriptor can be had.
+constexpr auto kListenPause = milliseconds(250);
 int g_signal_pipe[2] = {-1, -1};
 
 void on_signal(int) {
@@ -27,23 +30,6 @@ void on_signal(int) {
   char c = 1;
   [[maybe_unused]] ssize_t n = ::write(g_signal_pipe[1], &c, 1);
   errno = saved;
-}
-
-std::string errno_text(const std::string &what) {
-  return what + ": " + strerror(errno);
-}
-
-// Returns true when a daemon accepts connections on the socket at path.
-bool answers(const std::string &path) {
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  bool ok =
-      ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
-  ::close(fd);
-  return ok;
 }
 
 void install_signals() {
@@ -58,92 +44,66 @@ void install_signals() {
   signal(SIGPIPE, SIG_IGN);
 }
 
+// Returns the soft descriptor limit.
+long descriptor_limit() {
+  rlimit rl{};
+  if (getrlimit(RLIMIT_NOFILE, &rl) != 0 || rl.rlim_cur == RLIM_INFINITY ||
+      rl.rlim_cur > LONG_MAX)
+    return LONG_MAX;
+  return static_cast<long>(rl.rlim_cur);
+}
+
+// Fills in who is at the other end of a new connection.
+void identify(int fd, bool local, Peer &peer) {
+  peer.local = local;
+  if (local) {
+    ucred cred{};
+    socklen_t len = sizeof cred;
+    getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len);
+    peer.uid = cred.uid;
+    peer.origin = peer.address = "local uid " + std::to_string(cred.uid);
+    return;
+  }
+  sockaddr_storage ss{};
+  socklen_t len = sizeof ss;
+  char host[NI_MAXHOST] = "?", serv[NI_MAXSERV] = "?";
+  if (getpeername(fd, reinterpret_cast<sockaddr *>(&ss), &len) == 0)
+    getnameinfo(reinterpret_cast<sockaddr *>(&ss), len, host, sizeof host, serv,
+                sizeof serv, NI_NUMERICHOST | NI_NUMERICSERV);
+  peer.origin = std::string("tcp ") + host;
+  peer.address = peer.origin + ":" + serv;
+}
+
 }  // namespace
+
+Server::Server(Core &core, const Users *users, Limits limits)
+    : core_(core), users_(users), limits_(limits) {}
 
 Server::~Server() {
   shutdown();
 }
 
-std::string Server::listen_unix(const std::string &path) {
-  sockaddr_un addr{};
-  if (path.size() >= sizeof addr.sun_path) return path + ": path too long";
-  struct stat st;
-  if (::lstat(path.c_str(), &st) == 0) {
-    if (!S_ISSOCK(st.st_mode)) return path + ": exists and is not a socket";
-    if (answers(path)) return path + ": another daemon answers on this socket";
-    ::unlink(path.c_str());  // stale: nobody listens any more
+void Server::accept_on(size_t listener) {
+  int fd = ::accept4(listeners_[listener], nullptr, nullptr,
+                     SOCK_CLOEXEC | SOCK_NONBLOCK);
+  if (fd < 0) {
+    // The listener stays readable: without a free descriptor the loop
+    // would wake at once, again and again.
+    if ((errno == EMFILE || errno == ENFILE || errno == ENOBUFS ||
+         errno == ENOMEM) &&
+        !evict_one("daemon out of descriptors"))
+      pause_listeners(true);
+    return;
   }
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return errno_text("socket");
-  addr.sun_family = AF_UNIX;
-  memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-      ::chmod(path.c_str(), 0660) != 0 || ::listen(fd, 64) != 0) {
-    std::string err = errno_text(path);
-    ::close(fd);
-    return err;
-  }
-  socket_path_ = path;
-  listeners_.push_back(fd);
-  listener_local_.push_back(true);
-  return "";
-}
-
-std::string Server::listen_tcp(const std::string &host_port) {
-  size_t colon = host_port.rfind(':');
-  if (colon == std::string::npos) return host_port + ": expected HOST:PORT";
-  std::string host = host_port.substr(0, colon),
-              port = host_port.substr(colon + 1);
-  if (host.size() > 1 && host.front() == '[' && host.back() == ']')
-    host = host.substr(1, host.size() - 2);
-  addrinfo hints{}, *res = nullptr;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_PASSIVE;
-  int rc = getaddrinfo(host.empty() || host == "*" ? nullptr : host.c_str(),
-                       port.c_str(), &hints, &res);
-  if (rc != 0) return host_port + ": " + gai_strerror(rc);
-  std::string err = host_port + ": no usable address";
-  for (addrinfo *ai = res; ai; ai = ai->ai_next) {
-    int fd =
-        ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
-                 ai->ai_protocol);
-    if (fd < 0) continue;
-    int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (::bind(fd, ai->ai_addr, ai->ai_addrlen) == 0 && ::listen(fd, 64) == 0) {
-      listeners_.push_back(fd);
-      listener_local_.push_back(false);
-      err.clear();
-      break;
-    }
-    err = errno_text(host_port);
-    ::close(fd);
-  }
-  freeaddrinfo(res);
-  return err;
-}
-
-void Server::accept_on(int listener, bool local) {
-  int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-  if (fd < 0) return;
+  if (!admit(fd)) return;
   auto c = std::make_unique<Conn>();
   c->fd = fd;
-  c->peer.local = local;
-  if (local) {
-    ucred cred{};
-    socklen_t len = sizeof cred;
-    getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len);
-    c->peer.uid = cred.uid;
-    c->peer.address = "local uid " + std::to_string(cred.uid);
-  } else {
-    sockaddr_storage ss{};
-    socklen_t len = sizeof ss;
-    char host[NI_MAXHOST] = "?", serv[NI_MAXSERV] = "?";
-    if (getpeername(fd, reinterpret_cast<sockaddr *>(&ss), &len) == 0)
-      getnameinfo(reinterpret_cast<sockaddr *>(&ss), len, host, sizeof host,
-                  serv, sizeof serv, NI_NUMERICHOST | NI_NUMERICSERV);
-    c->peer.address = std::string("tcp ") + host + ":" + serv;
-  }
+  identify(fd, listener_local_[listener], c->peer);
+  c->since = Clock::now();
+  c->deadline = c->since + std::min<Clock::duration>(
+                               kGreetingTimeout,
+                               std::chrono::seconds(limits_.login_timeout_s));
+  c->reader.set_limit(kPreLoginFrame);
   log_event("connection from %s", c->peer.address.c_str());
   if (!watch(fd, EPOLLIN, reinterpret_cast<uintptr_t>(c.get()),
              EPOLL_CTL_ADD)) {
@@ -151,32 +111,46 @@ void Server::accept_on(int listener, bool local) {
     ::close(fd);
     return;
   }
+  c->events = EPOLLIN;
+  ++open_;
   conns_.push_back(std::move(c));
 }
 
-void Server::send(Conn &c, const std::string &bytes) {
-  if (c.out.size() + bytes.size() > kMaxPending) {
-    close_conn(c, "client does not read its replies");
-    return;
-  }
-  c.out += bytes;
-  flush(c);
+// Returns true when the new connection fd may stay, after making room by
+// closing the connection that has waited longest without a login; closes
+// fd and returns false when there is none.
+bool Server::admit(int fd) {
+  // Spare descriptors keep commits, password lookups and logs working.
+  long spare = fd_limit_ >= 32 ? 8 : fd_limit_ / 4;
+  bool full = open_ >= static_cast<size_t>(limits_.max_connections) ||
+              fd >= fd_limit_ - spare;
+  if (!full || evict_one("connection limit reached")) return true;
+  ::close(fd);
+  return false;
 }
 
-void Server::flush(Conn &c) {
-  while (!c.out.empty() && c.fd >= 0) {
-    ssize_t n = ::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-    if (n < 0) {
-      close_conn(c, "write failed");
-      return;
-    }
-    c.out.erase(0, static_cast<size_t>(n));
+// Closes the open connection without a session that came (or logged out)
+// first. Returns false when every open connection holds the session.
+bool Server::evict_one(const char *why) {
+  Conn *oldest = nullptr;
+  for (auto &c : conns_)
+    if (c->fd >= 0 && !c->session && (!oldest || c->since < oldest->since))
+      oldest = c.get();
+  if (!oldest) return false;
+  close_conn(*oldest, why);
+  return true;
+}
+
+void Server::pause_listeners(bool paused) {
+  if (paused == listeners_paused_) return;
+  if (paused) {
+    log_event("out of descriptors: not accepting for %lld ms",
+              static_cast<long long>(kListenPause.count()));
+    listen_retry_ = Clock::now() + kListenPause;
   }
-  if (c.closing && c.out.empty() && c.fd >= 0)
-    close_conn(c, "closed by daemon");
-  watch_out(c);
+  for (size_t i = 0; i < listeners_.size(); ++i)
+    watch(listeners_[i], paused ? 0u : uint32_t{EPOLLIN}, i + 1, EPOLL_CTL_MOD);
+  listeners_paused_ = paused;
 }
 
 bool Server::watch(int fd, uint32_t events, uint64_t tag, int op) {
@@ -186,144 +160,65 @@ bool Server::watch(int fd, uint32_t events, uint64_t tag, int op) {
   return ::epoll_ctl(epoll_fd_, op, fd, &e) == 0;
 }
 
-// Asks for writability only while replies wait to go out, so that an idle
-// connection never wakes the loop.
-void Server::watch_out(Conn &c) {
-  bool want = c.fd >= 0 && !c.out.empty();
-  if (want == c.watching_out || c.fd < 0) return;
-  uint32_t events = want ? EPOLLIN | EPOLLOUT : EPOLLIN;
-  if (watch(c.fd, events, reinterpret_cast<uintptr_t>(&c), EPOLL_CTL_MOD))
-    c.watching_out = want;
-}
-
-void Server::drop_session(Conn &c, const char *why) {
-  if (!c.session) return;
-  log_event("session of %s ended (%s), uncommitted changes dropped",
-            c.session->user.c_str(), why);
-  c.session.reset();
-  malloc_trim(0);  // a candidate of a large model is worth returning
-  if (holder_ == &c) holder_ = nullptr;
-}
-
-void Server::close_conn(Conn &c, const char *why) {
-  if (c.fd < 0) return;
-  drop_session(c, why);
-  log_event("connection from %s closed: %s", c.peer.address.c_str(), why);
-  ::close(c.fd);
-  c.fd = -1;  // removed from conns_ by the loop
-}
-
-bool Server::take_hello(Conn &c, std::string_view &bytes) {
-  size_t want = wire::kHelloSize - c.hello.size();
-  c.hello.append(bytes.substr(0, want));
-  bytes.remove_prefix(std::min(want, bytes.size()));
-  if (c.hello.size() < wire::kHelloSize) return true;
-  std::optional<uint16_t> v = wire::decode_hello(c.hello);
-  if (!v) {
-    close_conn(c, "no greeting");
-    return false;
-  }
-  send(c, wire::encode_hello());
-  if (*v != wire::kVersion) {
-    // Our greeting tells the client which version we speak.
-    c.closing = true;
-    log_event("%s speaks protocol version %u", c.peer.address.c_str(), *v);
-    flush(c);
-    return false;
-  }
-  c.greeted = true;
-  return true;
-}
-
-void Server::read_from(Conn &c) {
-  char buf[65536];
-  ssize_t n = ::recv(c.fd, buf, sizeof buf, 0);
-  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
-  if (n <= 0) {
-    close_conn(c, n == 0 ? "peer closed" : "read failed");
-    return;
-  }
-  std::string_view bytes(buf, static_cast<size_t>(n));
-  if (c.closing) return;  // a closing link reads nothing more
-  if (!c.greeted && !take_hello(c, bytes)) return;
-  if (!c.greeted) return;
-  c.reader.feed(bytes);
-  wire::Frame f;
-  for (;;) {
-    wire::DecodeStatus st = c.reader.next(f);
-    if (st == wire::DecodeStatus::need_more) return;
-    if (st == wire::DecodeStatus::bad || f.kind != wire::Kind::request) {
-      close_conn(c, "malformed or oversized frame");
-      return;
-    }
-    serve(c, f.request);
-    if (c.fd < 0 || c.closing) return;
-  }
-}
-
-std::string Server::login(Conn &c, const wire::Request &q) {
-  bool force = q.args[0] && *q.args[0] == "-force";
-  std::string user = q.args[3].value_or(""), pw = q.args[4].value_or("");
-  if (!authenticate(c.peer, user, pw, users_)) {
-    log_event("login of '%s' from %s refused", user.c_str(),
-              c.peer.address.c_str());
-    return "NO";
-  }
-  if (holder_ && holder_ != &c) {
-    if (!force) {
-      log_event("login of '%s' refused: session held by %s", user.c_str(),
-                holder_->session->user.c_str());
-      return "INUSE";
-    }
-    Conn &old = *holder_;
-    drop_session(old, "forced login elsewhere");
-    send(old, wire::encode(
-                  wire::Notice{wire::kNoticeSessionEnded, "session ended"}));
-    old.closing = true;
-    flush(old);
-  }
-  drop_session(c, "logged in again");
-  c.session.emplace(core_.open_session(user));
-  holder_ = &c;
-  log_event("login of '%s' from %s%s", user.c_str(), c.peer.address.c_str(),
-            force ? " (forced)" : "");
-  return "OK";
-}
-
-void Server::serve(Conn &c, const wire::Request &q) {
-  wire::Reply r;
-  r.id = q.id;
-  if (q.type == kNoop) {
-    r.status = "OK";
-  } else if (q.type == kLogin) {
-    r.status = login(c, q);
-  } else if (!c.session) {
-    r.status = "ERR Not logged in";
-  } else if (q.type == kLogout) {
-    drop_session(c, "logout");
-    r.status = "OK";
-  } else {
-    Answer a = core_.handle(*c.session, q);
-    r.reply = std::move(a.reply);
-    r.status = std::move(a.status);
-  }
-  send(c, wire::encode(r));
-}
-
 // Tags of the loop's descriptors: 0 the signal pipe, 1 to n the
 // listeners; any other tag is the address of a Conn.
 void Server::dispatch(uint64_t tag, uint32_t events) {
   if (tag >= 1 && tag <= listeners_.size()) {
-    accept_on(listeners_[tag - 1], listener_local_[tag - 1]);
+    accept_on(tag - 1);
     return;
   }
   Conn &c = *reinterpret_cast<Conn *>(static_cast<uintptr_t>(tag));
   if (c.fd >= 0 && (events & EPOLLOUT)) flush(c);
-  if (c.fd >= 0 && (events & (EPOLLIN | EPOLLHUP | EPOLLERR))) read_from(c);
+  if (c.fd >= 0 && (events & (EPOLLIN | EPOLLHUP | EPOLLERR))) {
+    // A hang-up stays reported while we do not read: close at once then.
+    if (c.events & EPOLLIN)
+      read_from(c);
+    else if (events & (EPOLLHUP | EPOLLERR))
+      close_conn(c, "peer gone");
+  }
+  settle(c);
+}
+
+// Returns milliseconds until the next deadline, or -1 when none is set.
+int Server::wait_timeout_ms(Clock::time_point now) {
+  std::optional<Clock::time_point> next = brake_due_;
+  auto consider = [&](Clock::time_point t) {
+    if (!next || t < *next) next = t;
+  };
+  if (listeners_paused_) consider(listen_retry_);
+  for (const auto &c : conns_) {
+    if (c->fd < 0) continue;
+    if (!c->session || c->closing) consider(c->deadline);
+    if (c->parked) consider(c->parked_until);
+  }
+  if (!next) return -1;
+  if (*next <= now) return 0;
+  // Rounded up: waking a little early would only spin until the time.
+  auto ms = std::chrono::ceil<milliseconds>(*next - now).count();
+  return static_cast<int>(std::min<long long>(ms, INT_MAX));
+}
+
+void Server::expire(Clock::time_point now) {
+  for (size_t i = 0; i < conns_.size(); ++i) {
+    Conn &c = *conns_[i];
+    if (c.fd >= 0 && c.parked && now >= c.parked_until) {
+      wire::Request q = std::move(*c.parked);
+      c.parked.reset();
+      attempt_login(c, q);
+      settle(c);
+    }
+    if (c.fd >= 0 && (!c.session || c.closing) && now >= c.deadline)
+      close_conn(c, c.closing   ? "peer does not read"
+                    : c.greeted ? "no login in time"
+                                : "no greeting in time");
+  }
+  if (listeners_paused_ && now >= listen_retry_) pause_listeners(false);
+  if (brake_due_ && now >= *brake_due_) brake_due_ = brake_.tick(now);
 }
 
 int Server::run() {
   install_signals();
+  fd_limit_ = descriptor_limit();
   epoll_fd_ = ::epoll_create1(EPOLL_CLOEXEC);
   bool ok =
       epoll_fd_ >= 0 && watch(g_signal_pipe[0], EPOLLIN, 0, EPOLL_CTL_ADD);
@@ -335,26 +230,22 @@ int Server::run() {
   }
   log_event("serving on %s", socket_path_.c_str());
   epoll_event events[64];
-  for (;;) {
+  for (bool stop = false; !stop;) {
     // Closed connections are only dropped here, between batches, so that
     // a later event of the same batch never points at a freed Conn.
-    conns_.erase(std::remove_if(conns_.begin(), conns_.end(),
-                                [](const auto &c) { return c->fd < 0; }),
-                 conns_.end());
-    int n = ::epoll_wait(epoll_fd_, events, 64, -1);
-    if (n < 0) {
-      if (errno == EINTR) continue;
+    std::erase_if(conns_, [](const auto &c) { return c->fd < 0; });
+    int n = ::epoll_wait(epoll_fd_, events, 64, wait_timeout_ms(Clock::now()));
+    if (n < 0 && errno != EINTR) {
       log_event("epoll_wait: %s", strerror(errno));
       return 1;
     }
-    bool stop = false;
     for (int i = 0; i < n; ++i) {
       if (events[i].data.u64 == 0)
         stop = true;
       else
         dispatch(events[i].data.u64, events[i].events);
     }
-    if (stop) break;
+    expire(Clock::now());
   }
   log_event("signal received, shutting down");
   shutdown();

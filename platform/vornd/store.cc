@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -309,8 +310,23 @@ std::string load_store(Tree &t, const std::string &path) {
   return apply_store_text(t, ss.str(), path);
 }
 
+std::string stale_temp_of(const std::string &path) {
+  return path + ".tmp";
+}
+
+std::string set_aside(const std::string &path) {
+  char stamp[32];
+  time_t now = time(nullptr);
+  struct tm tm;
+  gmtime_r(&now, &tm);
+  strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &tm);
+  std::string aside = path + ".bad-" + stamp;
+  if (::rename(path.c_str(), aside.c_str()) != 0) return "";
+  return aside;
+}
+
 std::string save_store(const Tree &t, const std::string &path) {
-  std::string tmp = path + ".tmp";
+  std::string tmp = stale_temp_of(path);
   int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return errno_text(tmp);
   std::string err = write_all(fd, store_text(t));

@@ -13,6 +13,14 @@ namespace vornd {
 // old file is untouched.
 std::string save_store(const Tree &t, const std::string &path);
 
+// Returns the temporary file a commit to path writes first; one found at
+// start was left by a commit that never finished.
+std::string stale_temp_of(const std::string &path);
+
+// Renames the store at path to "<path>.bad-<UTC time>"; returns the new
+// name, or "" when it could not be renamed.
+std::string set_aside(const std::string &path);
+
 // Applies the store at path over t's defaults. A missing file is an empty
 // store. Returns "" or "<path>:<line>: <what>" / "<path>: <what>"; on
 // failure t is unchanged.

@@ -152,7 +152,7 @@ DecodeStatus FrameReader::next(Frame &out) {
   uint32_t len;
   Cursor c(rest);
   if (!c.u32(len)) return DecodeStatus::need_more;
-  if (len > kMaxFrame) return DecodeStatus::bad;
+  if (len > limit_) return DecodeStatus::bad;
   if (rest.size() - kLengthSize < len) {
     // Room for the whole frame at once: growing by doubling could leave
     // twice a large frame allocated.
@@ -174,10 +174,10 @@ DecodeStatus FrameReader::next(Frame &out) {
   return st;
 }
 
-std::string describe(const Text &t) {
-  if (!t) return "NULL";
-  std::string s = "\"";
-  for (unsigned char ch : *t) {
+std::string escape(std::string_view text) {
+  std::string s;
+  s.reserve(text.size());
+  for (unsigned char ch : text) {
     if (ch == '"' || ch == '\\') {
       s.push_back('\\');
       s.push_back(static_cast<char>(ch));
@@ -192,8 +192,12 @@ std::string describe(const Text &t) {
       s.push_back(static_cast<char>(ch));
     }
   }
-  s.push_back('"');
   return s;
+}
+
+std::string describe(const Text &t) {
+  if (!t) return "NULL";
+  return "\"" + escape(*t) + "\"";
 }
 
 }  // namespace wire

@@ -72,18 +72,27 @@ class FrameReader {
   // Appends received bytes.
   void feed(std::string_view bytes) { buf_.append(bytes); }
   // Returns ok with the next frame, need_more when incomplete, bad when the
-  // stream is malformed or announces a frame over kMaxFrame.
+  // stream is malformed or announces a frame over the limit.
   DecodeStatus next(Frame &out);
   size_t buffered() const { return buf_.size() - pos_; }
+  // Sets the largest body accepted from now on (at most kMaxFrame).
+  void set_limit(uint32_t limit) {
+    limit_ = limit < kMaxFrame ? limit : kMaxFrame;
+  }
 
  private:
   static constexpr size_t kKeptCapacity = 64 * 1024;
   std::string buf_;
   size_t pos_ = 0;
+  uint32_t limit_ = kMaxFrame;
 };
 
-// Returns a one-line readable rendering of a text for traces:
+// Returns a one-line readable rendering of a text for traces and logs:
 // NULL for null, otherwise the text in double quotes with escapes.
 std::string describe(const Text &t);
+
+// Returns text with '"', '\\', line ends and other control bytes escaped
+// (as describe() does, without the quotes).
+std::string escape(std::string_view text);
 
 }  // namespace wire

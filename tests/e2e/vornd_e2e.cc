@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -48,7 +49,8 @@ TEST(VorndSession, LoginRulesTakeoverAndLogout) {
   EXPECT_EQ(b.status(15, {}, "/system", {}, "hostname"), "ERR Not logged in");
   ASSERT_EQ(b.login(e2e::user()), "OK");  // the logout freed the daemon
   EXPECT_EQ(hostname(b), "velmar");
-  EXPECT_NE(d.log().find("login of '" + e2e::user() + "'"), std::string::npos);
+  EXPECT_NE(d.log().find("login of \"" + e2e::user() + "\""),
+            std::string::npos);
 }
 
 TEST(VorndSession, ClosedConnectionDropsChangesAndTheStoreKeepsCommits) {
@@ -168,6 +170,26 @@ TEST(VorndStart, SocketFileAndModelFile) {
         << bad.err;
     EXPECT_EQ(access(sock.c_str(), F_OK), -1);
   }
+}
+
+TEST(VorndStart, LeftoversAndABadStore) {
+  e2e::TempDir dir;
+  std::string store = dir.path + "/store.json", sock = dir.path + "/s.sock";
+  std::ofstream(store + ".tmp") << "{\"version\":1,\"ro";  // a torn commit
+  std::ofstream(store) << "{\"version\":1,\"root\":{\"kids\":[{";
+  e2e::RunResult bad = e2e::run({"vornd", "--socket", sock, "--store", store});
+  EXPECT_NE(bad.exit_code(), 0);
+  EXPECT_NE(bad.err.find("--reset-bad-store"), std::string::npos) << bad.err;
+  EXPECT_EQ(access((store + ".tmp").c_str(), F_OK), -1) << "temp file kept";
+  e2e::Daemon d({"--store", store, "--reset-bad-store"});
+  e2e::RawClient c(d.socket());
+  ASSERT_EQ(c.login(e2e::user()), "OK");
+  EXPECT_EQ(hostname(c), "velmar");
+  EXPECT_EQ(access(store.c_str(), F_OK), -1);
+  size_t aside = 0;
+  for (const auto &e : std::filesystem::directory_iterator(dir.path))
+    aside += e.path().filename().string().starts_with("store.json.bad-");
+  EXPECT_EQ(aside, 1u);
 }
 
 // Replies that do not fit in the socket buffers: vornd must keep them and

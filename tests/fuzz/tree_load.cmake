@@ -4,9 +4,5 @@ add_library(tree_fuzz_support STATIC
 target_include_directories(tree_fuzz_support PUBLIC
                            ${CMAKE_SOURCE_DIR}/tests/unit)
 target_link_libraries(tree_fuzz_support PUBLIC cli_core)
-if(VELMAR_FUZZ)
-  # Coverage feedback from the code under test, not only from the driver.
-  target_compile_options(cli_core PRIVATE -fsanitize=fuzzer-no-link)
-endif()
 velmar_fuzz_target(tree_load ${CMAKE_CURRENT_LIST_DIR}/tree_load.cc
                    tree_fuzz_support cli_core)

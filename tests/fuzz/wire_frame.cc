@@ -1,5 +1,7 @@
 // Feeds arbitrary bytes to the frame reader, in two pieces split by the
-// first byte, and checks that whatever decodes re-encodes to the same body.
+// first byte, with the small limit of a peer before login when that byte is
+// odd, and checks that whatever decodes fits the limit and re-encodes to
+// the same body.
 #include <cassert>
 #include <cstdint>
 #include <string>
@@ -11,6 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::string_view all(reinterpret_cast<const char *>(data) + 1, size - 1);
   size_t cut = data[0] % (all.size() + 1);
   wire::FrameReader reader;
+  uint32_t limit = data[0] & 1 ? 4096 : wire::kMaxFrame;
+  reader.set_limit(limit);
   reader.feed(all.substr(0, cut));
   wire::Frame f;
   bool fed_rest = false;
@@ -34,6 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         again = wire::encode(f.notice);
         break;
     }
+    if (again.size() - wire::kLengthSize > limit) __builtin_trap();
     wire::Frame back;
     if (wire::decode_body(std::string_view(again).substr(wire::kLengthSize),
                           back) != wire::DecodeStatus::ok)

@@ -9,6 +9,7 @@
 #include <pwd.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -217,8 +218,10 @@ RunResult run(const std::vector<std::string> &argv, const std::string &input,
   return res;
 }
 
-Daemon::Daemon(std::vector<std::string> extra)
-    : extra_(std::move(extra)), socket_(dir_.path + "/vornd.sock") {
+Daemon::Daemon(std::vector<std::string> extra, int fd_limit)
+    : extra_(std::move(extra)),
+      fd_limit_(fd_limit),
+      socket_(dir_.path + "/vornd.sock") {
   start();
 }
 
@@ -234,6 +237,8 @@ void Daemon::start() {
   pid_ = fork();
   if (pid_ == 0) {
     dup2(open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644), 2);
+    rlimit rl{(rlim_t)fd_limit_, (rlim_t)fd_limit_};
+    if (fd_limit_ > 0 && setrlimit(RLIMIT_NOFILE, &rl) != 0) _exit(126);
     execv(argv[0], argv.data());
     _exit(127);
   }

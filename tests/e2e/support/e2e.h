@@ -62,12 +62,13 @@ RunResult run(const std::vector<std::string> &argv,
 class Daemon {
  public:
   // Starts vornd with --socket <dir>/vornd.sock plus extra and waits until
-  // it accepts connections.
-  explicit Daemon(std::vector<std::string> extra = {});
+  // it accepts connections; a positive fd_limit lowers its RLIMIT_NOFILE.
+  explicit Daemon(std::vector<std::string> extra = {}, int fd_limit = 0);
   ~Daemon();
 
   const std::string &socket() const { return socket_; }
   const std::string &dir() const { return dir_.path; }
+  pid_t pid() const { return pid_; }
   std::string log() const;  // what it wrote to stderr so far
   // Sends sig and, for SIGTERM/SIGKILL/SIGINT, returns the wait status of
   // the exit; otherwise -1.
@@ -78,6 +79,7 @@ class Daemon {
  private:
   void start();
   std::vector<std::string> extra_;
+  int fd_limit_;
   TempDir dir_;
   std::string socket_;
   pid_t pid_ = -1;

@@ -133,6 +133,18 @@ TEST_F(Vornd, SetChecksTextsAndResetsToTheDefault) {
   EXPECT_EQ(value(t(), "/sys", ""), kNoEnt);
 }
 
+TEST(VorndChecks, PatternsAreNotTriedOnValuesThatWouldOverflowTheStack) {
+  std::string error;
+  auto m = vornd::load_model(R"({"nodes": [{"name": "s", "help": "S.",
+    "children": [{"name": "p", "type": "string", "pattern": "[a-z]*"}]}]})",
+                             "m", error);
+  ASSERT_TRUE(m) << error;
+  Tree t(**m);
+  EXPECT_EQ(vornd::do_set(t, "/s", "p", std::string(1024, 'a'), true), "OK");
+  EXPECT_EQ(vornd::do_set(t, "/s", "p", std::string(1 << 20, 'a'), true),
+            kInsane);
+}
+
 TEST_F(Vornd, CreateDeleteRenameStatuses) {
   EXPECT_EQ(vornd::do_create(t(), "/nope", "x"),
             "ERR result=5 No such file or directory");
@@ -334,6 +346,9 @@ TEST(VorndFiles, PasswordsPeerCredentialsAndOptions) {
   EXPECT_FALSE(parse({"--store"}));
   EXPECT_FALSE(parse({"--bogus"}));
   EXPECT_FALSE(parse({"--model", "m", "--synthetic", "5"}));
+  EXPECT_FALSE(parse({"--max-connections", "0"}));
+  EXPECT_FALSE(parse({"--login-timeout", "-1"}));
+  EXPECT_EQ(parse({"--login-timeout", "7"})->limits.login_timeout_s, 7);
 }
 
 }  // namespace
