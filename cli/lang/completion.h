@@ -41,6 +41,7 @@ char *completion_generator(const char *text, int state);
 // Releases cli_state.completion_line; run once when the shell ends.
 void release_completion_line(void);
 
-// Returns the daemon's help text for pc's path and last parameter word
-// (cli_free), or null. The help command (commands/) provides it.
+// Returns the decoded help text for pc's path (and its last parameter word),
+// the not-available text when the daemon refuses, or null when nothing came
+// back; release it with cli_free. The help command (commands/) provides it.
 char *help_text(struct parsed_command *pc);
