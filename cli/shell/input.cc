@@ -53,6 +53,9 @@ void setup_readline(void) {
   rl_catch_signals = 0;
   rl_readline_name = "cli";
   rl_attempted_completion_function = attempt_completion;
+  // Editor commands that skip the entry above reach the same generator:
+  // no route offers file names.
+  rl_completion_entry_function = completion_generator;
   rl_getc_function = input_getc;
   rl_event_hook = input_event_hook;
 }
