@@ -7,6 +7,7 @@
 #include <readline/readline.h>
 // clang-format on
 
+#include "lang/completion.h"
 #include "shell/interrupt.h"
 #include "util/state.h"
 #include "vornal.h"
@@ -36,11 +37,6 @@ int script_input_available(void) {
   return script_pos < script_len;
 }
 
-// Offers no completion candidates. Returns null.
-char *no_completions(const char *, int) {
-  return nullptr;
-}
-
 // The editor must not draw anything for scripts: the read loop echoes each
 // line itself.
 void draw_nothing(void) {}
@@ -56,9 +52,10 @@ void setup_readline(void) {
   rl_initialize();
   rl_catch_signals = 0;
   rl_readline_name = "cli";
-  // Until the completion entry is wired in, TAB offers nothing rather than
-  // the editor's default of local file names.
-  rl_completion_entry_function = no_completions;
+  rl_attempted_completion_function = attempt_completion;
+  // Editor commands that skip the entry above reach the same generator:
+  // no route offers file names.
+  rl_completion_entry_function = completion_generator;
   rl_getc_function = input_getc;
   rl_event_hook = input_event_hook;
 }

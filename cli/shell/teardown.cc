@@ -1,7 +1,6 @@
 #include "shell/teardown.h"
 
-#include <stdlib.h>
-
+#include "lang/completion.h"
 #include "shell/queue.h"
 #include "tree/node.h"
 #include "tree/strlist.h"
@@ -43,8 +42,7 @@ void end_session(void) {
   vornal_set_keep_alive(0, 0);
   send_logout();
   strlist_free(&cli_state.journal);
-  free(cli_state.completion_line);
-  cli_state.completion_line = nullptr;
+  release_completion_line();
   free_tree();
   release_session_texts();
   // Lines the read loop never reached.

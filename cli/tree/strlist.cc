@@ -33,15 +33,17 @@ void strlist_free(char ***list) {
 }
 
 int strlist_append_copies(char ***list, char *const *source) {
-  for (int i = 0; source && source[i]; i++) {
-    char *copy = cli_strdup(source[i]);
-    if (!copy) return 1;
-    int failed = strlist_append(list, copy);
-    if (failed) {
-      cli_free(copy);
-      return failed;
-    }
+  int n = strlist_count(*list), more = strlist_count(source);
+  if (more == 0) return 0;
+  // One resize for all: appending one by one would copy the array each time.
+  char **grown = static_cast<char **>(
+      cli_realloc(*list, static_cast<int>((n + more + 1) * sizeof(char *))));
+  if (!grown) return 1;
+  *list = grown;
+  for (int i = 0; i < more; i++) {
+    if (!(grown[n + i] = cli_strdup(source[i]))) return 1;
   }
+  grown[n + more] = nullptr;
   return 0;
 }
 

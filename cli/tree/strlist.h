@@ -12,8 +12,8 @@ int strlist_append(char ***list, char *text);
 // Releases every entry and the array; *list becomes null.
 void strlist_free(char ***list);
 
-// Appends a copy of every entry of source. Returns 0, or the first failure
-// of strlist_append (entries appended so far stay).
+// Appends a copy of every entry of source. Returns 0, or 1 when memory runs
+// out (the copies made so far stay appended).
 int strlist_append_copies(char ***list, char *const *source);
 
 // Returns a new list of copies of the entries of source that begin with

@@ -2,6 +2,7 @@
 // local tree, word kinds from the grammar in scripts, messages, statuses
 // and completion candidates. Each parse is summed up in one line.
 #include "lang/commands.h"
+#include "lang/completion.h"
 #include "lang/grammar.h"
 #include "test_util.h"
 #include "tree/candidates.h"
@@ -275,6 +276,83 @@ TEST_F(Lang, ChildCandidates) {
   create_node(root, "x/y", G);
   EXPECT_EQ(cands(root, nullptr, "x", G, 0, 1), strings{"x\\/y"});
   EXPECT_EQ(child_candidates(nullptr, nullptr, nullptr, 0xff, 0, 1), nullptr);
+}
+
+// net (eth0 > mtu, eth1) and system, every node matching every mask.
+TEST_F(Lang, CandidatesOfASmallTreeSubtreesFirst) {
+  cli_node *top = create_node(nullptr, nullptr, 0);
+  cli_node *n = create_node(top, "net", 0xff);
+  create_node(create_node(n, "eth0", 0xff), "mtu", 0xff);
+  create_node(n, "eth1", 0xff);
+  create_node(top, "system", 0xff);
+  auto cands = [&](const char *prefix, const char *partial, int mode) {
+    return take_list(child_candidates(top, prefix, partial, 0xff, mode, 1));
+  };
+  EXPECT_EQ(
+      cands(nullptr, nullptr, 0),
+      (strings{"net/eth0/mtu", "net/eth0/", "net/eth1", "net/", "system"}));
+  EXPECT_EQ(cands(nullptr, "net/e", 0),
+            (strings{"net/eth0/mtu", "net/eth0/", "net/eth1"}));
+  EXPECT_EQ(cands(nullptr, "NET/ETH0/", 0),
+            (strings{"net/eth0/mtu", "net/eth0/"}));
+  EXPECT_EQ(cands("/", "net/eth0", 1), strings{"/net/eth0/"});
+  // The recursive step appends to a list that already holds entries.
+  char **list = nullptr;
+  strlist_append(&list, cli_strdup("x"));
+  cli_free(collect_candidates(top->first_child, nullptr, "s", 0xff, 0, 0,
+                              nullptr, &list));
+  EXPECT_EQ(take_list(list), (strings{"x", "system"}));
+  talloc_free(top);
+}
+
+// Returns the candidates of completing line, the append character and
+// what was printed, on one line; "refused" when the parser refused it.
+std::string completed(const char *line, int tries = 1) {
+  completion_result r;
+  int refused = 0;
+  std::string out = printed([&] { refused = complete_line(line, tries, &r); });
+  std::string s = refused ? "refused" : "";
+  for (const std::string &m : take_list(r.matches)) s += m + ",";
+  s += std::string(" '") + r.append + "'";
+  return s + (r.output_shown ? " || " + out : "");
+}
+
+TEST_F(Lang, CompletingLinesGivesCandidatesHelpAndValues) {
+  fake_vornal::reset();
+  fake_vornal::on(VORNAL_MSG_GET, "/net/eth0", "mode", answer("manual"));
+  fake_vornal::on(VORNAL_MSG_GET, "/net/eth0", "mtu", answer(""));
+  fake_vornal::on(VORNAL_MSG_GET, "/system", "hostname", status_only("ERR x"));
+  fake_vornal::on(VORNAL_MSG_HELP, "/system/", answer("About+it"));
+  cli_state.cwd = root;
+  EXPECT_EQ(completed("frob "), "refused ' '");
+  EXPECT_TRUE(
+      completed("").ends_with("version,quit,quit!,add,remove,ls,bye, ' '"));
+  EXPECT_EQ(completed("li"), "list,listr, ' '");
+  EXPECT_EQ(completed("create ne"), "net/eth0,net/, '/'");
+  EXPECT_EQ(completed("list /system "), " ' ' || \nAbout it\n");
+  EXPECT_EQ(completed("list /net "), " ' '");  // no help: nothing shown
+  cli_state.cwd = system;
+  EXPECT_EQ(completed("set ho"), "hostname, '='");
+  EXPECT_EQ(completed("set hostname="), " ' '");  // the value read failed
+  cli_state.cwd = eth0;
+  const std::string modes =
+      "auto,manual,Automatic, ' ' || \nCurrent value is: manual.";
+  EXPECT_EQ(completed("set mode="), modes + "\n");
+  EXPECT_EQ(completed("set mode=", 2), modes);
+  cli_state.cwd = root;
+  EXPECT_EQ(completed("get net/eth0 mtu=", 2),
+            " ' ' || \nNo value currently set.\n");
+}
+
+TEST_F(Lang, ATabIsARepeatOnlyOnTheSameLineWithNothingTyped) {
+  cli_state.typed_since_mark = true;
+  EXPECT_EQ(count_completion_request(""), 1);
+  EXPECT_EQ(count_completion_request(""), 2);
+  EXPECT_EQ(count_completion_request("ls"), 1);
+  cli_state.typed_since_mark = true;
+  EXPECT_EQ(count_completion_request("ls"), 1);
+  EXPECT_FALSE(cli_state.typed_since_mark);
+  release_completion_line();
 }
 
 }  // namespace
