@@ -3,19 +3,22 @@
 // the current node of a small fixed tree (bits 2-4); the rest is the line.
 // The parsed command is released after each run, so the corpus replay under
 // LeakSanitizer shows any block that escapes it. Create lines really create
-// (the stand-in accepts all), and a refused one must delete what it made.
+// (the stand-in accepts what vornd would), and a refused one must delete
+// what it made.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <talloc.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "lang/commands.h"
 #include "lang/parser.h"
 #include "support/fake_vornal.h"
 #include "tree/node.h"
+#include "tree/path.h"
 #include "tree/strlist.h"
 #include "util/state.h"
 
@@ -48,6 +51,21 @@ int in_tree(const cli_node *node, cli_node *const *nodes, int n) {
   for (int i = 0; i < n; i++)
     if (nodes[i] == node) return 1;
   return 0;
+}
+
+size_t accepted_creates = 0;
+
+// Answers a create as vornd would, which never accepts one under a parent
+// it lacks or of a name already there; nullopt accepts it (and counts it).
+std::optional<fake_vornal::reply> answer_create(const fake_vornal::request &r) {
+  if (r.type != VORNAL_MSG_CREATE) return std::nullopt;
+  cli_node *parent = node_from_path(r.args[1] ? r.args[1]->c_str() : "");
+  if (!parent) return fake_vornal::status_only("ERR result=5 No such node");
+  const char *name = r.args[2] ? r.args[2]->c_str() : "";
+  if (!*name || find_child(parent, name))
+    return fake_vornal::status_only("ERR result=6 File exists");
+  accepted_creates++;
+  return std::nullopt;
 }
 
 // Checks the fields that every parse must leave sound.
@@ -90,11 +108,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::string line(reinterpret_cast<const char *>(data) + 1, size - 1);
   fake_vornal::reset();
   fake_vornal::set_default(fake_vornal::status_only("OK"));
+  fake_vornal::respond_with(answer_create);
+  accepted_creates = 0;
   parsed_command *pc = parse_command_line(line.c_str(), data[0] & 2 ? 1 : 0);
   if (pc) check(pc, nodes, n);
-  if (fake_vornal::request_texts(VORNAL_MSG_CREATE).size() !=
-      fake_vornal::request_texts(VORNAL_MSG_DELETE).size() +
-          (pc && pc->created))
+  if (accepted_creates != fake_vornal::request_texts(VORNAL_MSG_DELETE).size() +
+                              (pc && pc->created))
     broken("creation left behind");
   free_parsed_command(pc);
   free_tree();
