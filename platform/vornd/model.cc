@@ -79,12 +79,40 @@ class Loader {
   Model &m_;
 };
 
+// Returns false when a repetition count in pattern passes 1000: the regex
+// compiler copies the repeated part that many times, and past the range
+// of its counter it overflows.
+bool counts_bounded(std::string_view pattern) {
+  bool in_class = false, in_count = false;
+  unsigned long value = 0;
+  for (size_t i = 0; i < pattern.size(); i++) {
+    char c = pattern[i];
+    if (c == '\\') {
+      i++;
+    } else if (in_class) {
+      in_class = c != ']';
+    } else if (c == '[') {
+      in_class = true;
+    } else if (c == '{') {
+      in_count = true, value = 0;
+    } else if (in_count && c >= '0' && c <= '9') {
+      value = value * 10 + static_cast<unsigned long>(c - '0');
+      if (value > 1000) return false;
+    } else if (in_count) {
+      in_count = c == ',', value = 0;
+    }
+  }
+  return true;
+}
+
 void Loader::checks(Def &d, const json &n, const std::string &where) {
   if (n.contains("min")) d.min = n["min"].get<int64_t>();
   if (n.contains("max")) d.max = n["max"].get<int64_t>();
   if (n.contains("min_len")) d.min_len = n["min_len"].get<uint32_t>();
   if (n.contains("max_len")) d.max_len = n["max_len"].get<uint32_t>();
   if (n.contains("pattern")) {
+    if (!counts_bounded(n["pattern"].get<std::string>()))
+      fail(where, "bad pattern: a repetition count above 1000");
     try {
       d.pattern = std::make_shared<const Pattern>(
           Pattern{std::regex(n["pattern"].get<std::string>())});
