@@ -101,14 +101,6 @@ TEST_F(Commands, SeveralParametersFormOneBatchAnsweredInWordOrder) {
                      set_request("a", "1"), close_batch}));
   EXPECT_NE(result, 0);
   EXPECT_FALSE(cli_state.modified);
-  // Values are dequoted; a bare name sends NULL.
-  fake_vornal::clear_requests();
-  set({"name=\"a b\"", "x=say\\\"hi\\\"", "mtu", "e=", "f=a=b"});
-  EXPECT_EQ(
-      fake_vornal::request_texts(),
-      (strings{open_batch, set_request("name", "a b"),
-               set_request("x", "say\"hi\""), set_request("mtu", nullptr),
-               set_request("e", ""), set_request("f", "a=b"), close_batch}));
 }
 
 TEST_F(Commands, BatchCloseMustSayExactlyOk) {
@@ -321,19 +313,6 @@ TEST_F(Session, InterruptHandlerRestartsReadsAndOnlyRecords) {
   EXPECT_EQ(wait_for_input(p[0]), 1);
   close(p[0]);
   close(p[1]);
-}
-
-TEST_F(Session, InterruptWithoutChangesLogsOutAndDiesBySigint) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        dup2(2, 1);  // the farewell goes to stdout; let the matcher see it
-        install_interrupt_handler();
-        cli_state.typed_since_mark = true;  // no changes: no warning
-        raise(SIGINT);
-        act_on_interrupt();
-      },
-      testing::KilledBySignal(SIGINT), "Bye!");
 }
 
 TEST_F(Session, JournalTakesTheFirstBranchAndOnlyChanges) {
