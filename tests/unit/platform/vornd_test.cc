@@ -154,19 +154,18 @@ TEST_F(Vornd, RefusesABatchCloseWithoutABatchAndUnknownRequests) {
   EXPECT_EQ(handle(s, 77), "ERR Unknown request");
 }
 
-TEST_F(Vornd, MirrorAndSideEffectEntriesFollowTheList) {
+// The mirrored list follows creates, deletes and renames in the terminal
+// tests (/status/interfaces).
+TEST_F(Vornd, SideEffectEntriesFollowTheList) {
   EXPECT_EQ(value(t(), "/param/side-effect/ports", ""), ".state.ports");
   EXPECT_EQ(value(t(), "/param/side-effect/ports/a", "tap"), ".state");
   ASSERT_EQ(vornd::do_create(t(), "/ports", "c"), "OK");
-  EXPECT_NE(t().resolve("/state/ports/c/link"), nullptr);
   EXPECT_EQ(value(t(), "/param/side-effect/ports/c", "tap"), ".state");
   ASSERT_EQ(vornd::do_rename(t(), "/ports", "c", "d"), "OK");
-  EXPECT_EQ(t().resolve("/state/ports/c"), nullptr);
   EXPECT_EQ(t().resolve("/param/side-effect/ports/c"), nullptr);
   EXPECT_EQ(value(t(), "/param/side-effect/ports/d", "tap"), ".state");
   ASSERT_EQ(vornd::do_delete(t(), "/ports", "a"), "OK");
   EXPECT_EQ(t().resolve("/param/side-effect/ports/a"), nullptr);
-  EXPECT_EQ(*vornd::do_list(t(), "/state/ports").reply, "b\nb/link\nd\nd/link");
 }
 
 TEST_F(Vornd, RevealAddsAndRemovesNodes) {
