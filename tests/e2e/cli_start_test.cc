@@ -107,10 +107,8 @@ bool leave_at_prompt(Pty &pty) {
 
 TEST(CliStart, PasswordFromTheEnvironmentOrTheTerminalOverTcp) {
   TcpDaemon d;
-  // No terminal: no prompt and no warning.
-  RunResult right = run({"cli", "-s", d.server()}, "", {"CLI_PASSWORD=secret"});
-  EXPECT_EQ(right.out + right.err, "");
-  EXPECT_EQ(right.exit_code(), 0) << d.daemon.log();
+  // Without a terminal CLI_PASSWORD goes out with no prompt and no warning:
+  // the startup transcript shows it with -D.
   for (std::string typed : {"secret", "guess", "sec\x03"}) {
     Pty pty({"cli", "-q", "-s", d.server()});
     ASSERT_TRUE(pty.expect("Password:")) << pty.output();

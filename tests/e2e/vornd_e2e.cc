@@ -28,12 +28,10 @@ std::string hostname(e2e::RawClient &c) {
 TEST(VorndSession, LoginRulesTakeoverAndLogout) {
   e2e::Daemon d;
   e2e::RawClient a(d.socket()), b(d.socket());
-  EXPECT_EQ(a.status(0), "OK");  // the no-op needs no login
+  // A no-op before login shows in the hostile tests, a missing value (NULL
+  // and its status) with cli -D in the structure transcript.
   EXPECT_EQ(a.status(17, {}, "/"), "ERR Not logged in");
   ASSERT_EQ(a.login(e2e::user()), "OK");
-  wire::Reply miss = a.call(15, {}, "/system", {}, "nope");
-  EXPECT_FALSE(miss.reply);
-  EXPECT_EQ(miss.status, kNoEnt);
   EXPECT_EQ(a.status(11, {}, "/system", {}, "hostname", "changed"), "OK");
   EXPECT_EQ(b.login(e2e::user()), "INUSE");
   ASSERT_EQ(b.login(e2e::user(), true), "OK");
@@ -53,7 +51,9 @@ TEST(VorndSession, LoginRulesTakeoverAndLogout) {
             std::string::npos);
 }
 
-TEST(VorndSession, ClosedConnectionDropsChangesAndTheStoreKeepsCommits) {
+// Without a store, dropped changes and commits seen by the next session show
+// in the values transcript.
+TEST(VorndSession, TheStoreKeepsCommitsAcrossARestart) {
   e2e::TempDir dir;
   e2e::Daemon d({"--store", dir.path + "/store.json"});
   {
@@ -65,18 +65,13 @@ TEST(VorndSession, ClosedConnectionDropsChangesAndTheStoreKeepsCommits) {
     ASSERT_EQ(a.status(11, {}, "/system", {}, "location", "rack 4"), "OK");
     ASSERT_EQ(a.status(13), "OK");
     ASSERT_EQ(a.status(11, {}, "/system", {}, "location", "lost"), "OK");
-    ASSERT_EQ(a.status(11, {}, "/system", {}, "hostname", "lost"), "OK");
   }
-  e2e::RawClient b(d.socket());
-  ASSERT_EQ(b.login(e2e::user()), "OK");
-  EXPECT_EQ(b.call(15, {}, "/system", {}, "location").reply, "rack 4");
   EXPECT_EQ(WEXITSTATUS(d.signal(SIGTERM)), 0);
   d.restart();
   e2e::RawClient c(d.socket());
   ASSERT_EQ(c.login(e2e::user()), "OK");
   EXPECT_EQ(c.call(15, {}, "/users/carol", {}, "role").reply, "operator");
   EXPECT_EQ(c.call(15, {}, "/system", {}, "location").reply, "rack 4");
-  EXPECT_EQ(hostname(c), "velmar");
   EXPECT_EQ(c.status(17, {}, "/network/interfaces/eth1"), kNoEnt);
   // The mirrored status list follows the stored interfaces.
   EXPECT_EQ(c.status(17, {}, "/status/interfaces/eth1"), kNoEnt);

@@ -246,6 +246,8 @@ Result echo(const char *text) {
   return call(15, nullptr, text, nullptr, nullptr, "OK");
 }
 
+// NULL and "" in requests reach vornd apart: a bare name resets a value in
+// the terminal tests, an empty one is refused in the values transcript.
 TEST_F(Vornal, NullAndEmptyTextsRoundTripAndLargeRepliesArriveWhole) {
   Server s;
   connect(s);
@@ -256,14 +258,6 @@ TEST_F(Vornal, NullAndEmptyTextsRoundTripAndLargeRepliesArriveWhole) {
   r = call(15, "", nullptr, "", "", "OK");
   EXPECT_EQ(r.reply, std::nullopt);
   EXPECT_EQ(r.status, "OK");
-  std::vector<wire::Request> seen = s.requests();
-  ASSERT_EQ(seen.size(), 2u);
-  EXPECT_EQ(seen[0].type, 11);
-  EXPECT_EQ(seen[0].args,
-            (std::array<wire::Text, 5>{std::nullopt, "", "x y", std::nullopt,
-                                       std::nullopt}));
-  EXPECT_EQ(seen[1].args,
-            (std::array<wire::Text, 5>{"", std::nullopt, "", "", "OK"}));
   std::string big(700000, 'x');
   for (size_t i = 0; i < big.size(); i += 1000) big[i] = '\n';
   EXPECT_EQ(echo(big.c_str()).reply, big);
@@ -327,34 +321,25 @@ TEST_F(Vornal, SignalsDuringARequestDoNotBreakIt) {
   }
 }
 
-TEST_F(Vornal, TraceShowsRequestsAndRepliesButNotNoops) {
+// The lines themselves show with cli -D in the transcripts.
+TEST_F(Vornal, TraceLeavesOutNoopsAndStopsWhenTurnedOff) {
   Server s;
   connect(s);
   testing::internal::CaptureStderr();
   vornal_set_connection_debugging(1);
   vornal_set_keep_alive(1, 0);
-  call(11, nullptr, "", "say \"hi\"", nullptr, nullptr);
+  echo("traced");
   sleep_ms(1300);
   vornal_set_keep_alive(0, 0);
   vornal_set_connection_debugging(0);
   echo("not traced");
   std::string text = testing::internal::GetCapturedStderr();
   EXPECT_GE(s.noops(), 2);
-  // The no-ops go out beside the request, so its number is not fixed.
-  EXPECT_NE(
-      text.find(" type 11 (NULL, \"\", \"say \\\"hi\\\"\", NULL, NULL)\n"),
-      std::string::npos)
-      << text;
-  EXPECT_NE(text.find(" reply \"\" status NULL\n"), std::string::npos) << text;
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
 }
 
+// Unknown hosts and refused connections show in the startup transcript.
 TEST_F(Vornal, ConnectFailuresHaveTheirCodes) {
-  EXPECT_EQ(vornal_connect("/nonexistent/vornd.sock"), VORNAL_ERR_UNAVAILABLE);
-  for (const char *bad :
-       {"no-such-host.invalid", "localhost:99999", "[::1", ":7077"})
-    EXPECT_EQ(vornal_connect(bad), VORNAL_ERR_NOHOST) << bad;
-  EXPECT_EQ(vornal_connect("127.0.0.1:1"), VORNAL_ERR_UNAVAILABLE);
   Server other_version(wire::kVersion + 1), hangs_up(-1);
   EXPECT_EQ(vornal_connect(other_version.path().c_str()), VORNAL_ERR_PROTOCOL);
   EXPECT_EQ(vornal_connect(hangs_up.path().c_str()), VORNAL_ERR_PROTOCOL);

@@ -156,9 +156,7 @@ void vornal_set_keep_alive(int seconds, int) {
   fake_vornal::link().keep_alive_seconds = seconds;
 }
 
-void vornal_set_connection_debugging(int on) {
-  fake_vornal::link().debugging = on != 0;
-}
+void vornal_set_connection_debugging(int) {}
 
 vornal_message *vornal_send_message(int type, const char *a1, const char *a2,
                                     const char *a3, const char *a4,

@@ -44,7 +44,6 @@ struct link_state {
   int connects = 0;
   std::string server;
   int keep_alive_seconds = 0;
-  bool debugging = false;
 };
 link_state &link();
 
