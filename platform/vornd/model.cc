@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
+#include <cstdint>
 #include <regex>
 
 #include "vornd/tree.h"
@@ -79,6 +81,22 @@ class Loader {
   Model &m_;
 };
 
+// Returns the whole number n[key] from lo to hi; anything else (a
+// fraction, or a number past 64 bits, which JSON reads as a fraction) fails
+// naming where.
+int64_t whole(const json &n, const char *key, int64_t lo, int64_t hi,
+              const std::string &where) {
+  const json &v = n[key];
+  bool ok =
+      v.is_number_integer() && (!v.is_number_unsigned() ||
+                                v.get<uint64_t>() <= static_cast<uint64_t>(hi));
+  int64_t x = ok ? v.get<int64_t>() : 0;
+  if (!ok || x < lo || x > hi)
+    fail(where, std::string("\"") + key + "\" must be a whole number from " +
+                    std::to_string(lo) + " to " + std::to_string(hi));
+  return x;
+}
+
 // Returns false when a repetition count in pattern passes 1000: the regex
 // compiler copies the repeated part that many times, and past the range
 // of its counter it overflows.
@@ -106,10 +124,15 @@ bool counts_bounded(std::string_view pattern) {
 }
 
 void Loader::checks(Def &d, const json &n, const std::string &where) {
-  if (n.contains("min")) d.min = n["min"].get<int64_t>();
-  if (n.contains("max")) d.max = n["max"].get<int64_t>();
-  if (n.contains("min_len")) d.min_len = n["min_len"].get<uint32_t>();
-  if (n.contains("max_len")) d.max_len = n["max_len"].get<uint32_t>();
+  constexpr int64_t kLeast = INT64_MIN, kMost = INT64_MAX;
+  if (n.contains("min")) d.min = whole(n, "min", kLeast, kMost, where);
+  if (n.contains("max")) d.max = whole(n, "max", kLeast, kMost, where);
+  if (n.contains("min_len"))
+    d.min_len =
+        static_cast<uint32_t>(whole(n, "min_len", 0, UINT32_MAX, where));
+  if (n.contains("max_len"))
+    d.max_len =
+        static_cast<uint32_t>(whole(n, "max_len", 0, UINT32_MAX, where));
   if (n.contains("pattern")) {
     if (!counts_bounded(n["pattern"].get<std::string>()))
       fail(where, "bad pattern: a repetition count above 1000");

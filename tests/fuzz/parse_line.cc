@@ -60,7 +60,9 @@ size_t accepted_creates = 0;
 // it lacks or of a name already there; nullopt accepts it (and counts it).
 std::optional<fake_vornal::reply> answer_create(const fake_vornal::request &r) {
   if (r.type != VORNAL_MSG_CREATE) return std::nullopt;
-  cli_node *parent = node_from_path(r.args[1] ? r.args[1]->c_str() : "");
+  // An empty parent text is the root, as the daemon reads it.
+  std::string text = r.args[1] ? *r.args[1] : "";
+  cli_node *parent = node_from_path(text.empty() ? "/" : text.c_str());
   if (!parent) return fake_vornal::status_only("ERR result=5 No such node");
   const char *name = r.args[2] ? r.args[2]->c_str() : "";
   if (!*name || find_child(parent, name))
