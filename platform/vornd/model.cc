@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <climits>
 #include <cstdint>
@@ -97,16 +98,21 @@ int64_t whole(const json &n, const char *key, int64_t lo, int64_t hi,
   return x;
 }
 
-// Returns false when a repetition count in pattern passes 1000: the regex
-// compiler copies the repeated part that many times, and past the range
-// of its counter it overflows.
+// Returns false when a repetition count in pattern passes 1000 or a
+// back-reference number has more than four digits: the regex compiler
+// copies the repeated part that many times, and past the range of its
+// counter it overflows.
 bool counts_bounded(std::string_view pattern) {
   bool in_class = false, in_count = false;
   unsigned long value = 0;
   for (size_t i = 0; i < pattern.size(); i++) {
     char c = pattern[i];
     if (c == '\\') {
-      i++;
+      // A back-reference's number is read the same way as a count.
+      size_t end = ++i;
+      while (end < pattern.size() && end - i < 5 && isdigit(pattern[end]))
+        end++;
+      if (end - i > 4) return false;
     } else if (in_class) {
       in_class = c != ']';
     } else if (c == '[') {

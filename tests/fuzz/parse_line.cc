@@ -21,7 +21,9 @@
 #include "tree/node.h"
 #include "tree/path.h"
 #include "tree/strlist.h"
+#include "util/alloc.h"
 #include "util/state.h"
+#include "util/text.h"
 
 namespace {
 
@@ -57,7 +59,8 @@ int in_tree(const cli_node *node, cli_node *const *nodes, int n) {
 size_t accepted_creates = 0;
 
 // Answers a create as vornd would, which never accepts one under a parent
-// it lacks or of a name already there; nullopt accepts it (and counts it).
+// it lacks, of a name already there, or named "." or ".."; nullopt accepts
+// it (and counts it).
 std::optional<fake_vornal::reply> answer_create(const fake_vornal::request &r) {
   if (r.type != VORNAL_MSG_CREATE) return std::nullopt;
   // An empty parent text is the root, as the daemon reads it.
@@ -65,6 +68,10 @@ std::optional<fake_vornal::reply> answer_create(const fake_vornal::request &r) {
   cli_node *parent = node_from_path(text.empty() ? "/" : text.c_str());
   if (!parent) return fake_vornal::status_only("ERR result=5 No such node");
   const char *name = r.args[2] ? r.args[2]->c_str() : "";
+  char *plain = dequote_text(name);
+  bool dots = plain && (!strcmp(plain, ".") || !strcmp(plain, ".."));
+  cli_free(plain);
+  if (dots) return fake_vornal::status_only("ERR result=22 Invalid argument");
   if (!*name || find_child(parent, name))
     return fake_vornal::status_only("ERR result=6 File exists");
   accepted_creates++;
