@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "lang/commands.h"
 #include "lang/parser.h"
@@ -24,6 +25,7 @@
 #include "util/alloc.h"
 #include "util/state.h"
 #include "util/text.h"
+#include "vornd/tree.h"
 
 namespace {
 
@@ -59,19 +61,23 @@ int in_tree(const cli_node *node, cli_node *const *nodes, int n) {
 size_t accepted_creates = 0;
 
 // Answers a create as vornd would, which never accepts one under a parent
-// it lacks, of a name already there, or named "." or ".."; nullopt accepts
-// it (and counts it).
+// it lacks, of a name already there, or of a name it cannot take (".",
+// "..", a line end, bytes that are not UTF-8); nullopt accepts it (and
+// counts it).
 std::optional<fake_vornal::reply> answer_create(const fake_vornal::request &r) {
   if (r.type != VORNAL_MSG_CREATE) return std::nullopt;
   // An empty parent text is the root, as the daemon reads it.
-  std::string text = r.args[1] ? *r.args[1] : "";
-  cli_node *parent = node_from_path(text.empty() ? "/" : text.c_str());
+  std::string where = r.args[1] ? *r.args[1] : "";
+  cli_node *parent = node_from_path(where.empty() ? "/" : where.c_str());
   if (!parent) return fake_vornal::status_only("ERR result=5 No such node");
   const char *name = r.args[2] ? r.args[2]->c_str() : "";
   char *plain = dequote_text(name);
-  bool dots = plain && (!strcmp(plain, ".") || !strcmp(plain, ".."));
+  std::string_view text = plain ? plain : "";
+  bool bad =
+      *name && (text == "." || text == ".." || text.find('\n') != text.npos ||
+                !vornd::valid_utf8(text));
   cli_free(plain);
-  if (dots) return fake_vornal::status_only("ERR result=22 Invalid argument");
+  if (bad) return fake_vornal::status_only("ERR result=22 Invalid argument");
   if (!*name || find_child(parent, name))
     return fake_vornal::status_only("ERR result=6 File exists");
   accepted_creates++;
