@@ -119,7 +119,11 @@ int create_accepted(struct parsed_command *pc, const request *r) {
 // the nearest surviving ancestor when it stood inside. Returns 0, or 1
 // when the node is not in the local tree.
 int drop_deleted(struct parsed_command *pc, const request *r) {
-  cli_node *node = node_from_absolute_path(r->parent, r->name);
+  // An undone create drops the very node it added: a typed name with a
+  // backslash before a separator need not read back as one path word.
+  cli_node *node = pc->undoing && pc->created
+                       ? pc->created
+                       : node_from_absolute_path(r->parent, r->name);
   if (!node || !node->parent) {
     printf("\n\nArgh. Delete succeeded but node_from_path didn't.\n");
     return 1;
