@@ -1,9 +1,7 @@
 // TAB pressed for real on a terminal against the real vornd, logged in as
 // the user running the tests.
 #include <gtest/gtest.h>
-#include <pwd.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include <string>
 
@@ -14,12 +12,8 @@ namespace {
 // An interactive cli on d as the current user, at its first prompt.
 struct Tty {
   explicit Tty(const e2e::Daemon &d)
-      : pty({"cli", "-q", "-s", d.socket()}, {"CLI_USER=" + me()}) {
+      : pty({"cli", "-q", "-s", d.socket()}, {"CLI_USER=" + e2e::user()}) {
     EXPECT_TRUE(pty.expect("cli -> ")) << screen();
-  }
-  static std::string me() {
-    const passwd *pw = getpwuid(geteuid());
-    return pw ? pw->pw_name : "";
   }
   // Sends keys (after ctrl-U, which empties the line, unless on_line) and
   // expects each text in turn; "\n" stands for the terminal's "\r\n".

@@ -89,16 +89,7 @@ TEST_F(Tree, FailedListGrowthLeavesTheListAlone) {
   EXPECT_EQ(list, nullptr);
 }
 
-TEST_F(Tree, PathTextsOfNodes) {
-  EXPECT_EQ(take(path_of_node(cli_state.root)), "/");
-  EXPECT_EQ(take(path_of_node(b)), "/a/b");
-  EXPECT_EQ(take(path_of_node(slashed)), "/a/x\\/y");
-  EXPECT_EQ(take(branch_of_node(cli_state.root)), "<null>");
-  EXPECT_EQ(take(branch_of_node(c)), "a/b/c/");
-  EXPECT_EQ(take(branch_of_node(slashed)), "a/x/y/");
-}
-
-TEST_F(Tree, NodeFromPathStartsAtCwdOrRoot) {
+TEST_F(Tree, PathTextsAndNodesFromPathsFromTheCwdOrRoot) {
   cli_state.cwd = a;
   const struct {
     const char *text;
@@ -114,6 +105,18 @@ TEST_F(Tree, NodeFromPathStartsAtCwdOrRoot) {
   };
   for (const auto &t : cases)
     EXPECT_EQ(node_from_path(t.text), t.want) << (t.text ? t.text : "null");
+  // Texts of nodes read back as the same nodes.
+  const struct {
+    cli_node *node;
+    const char *path, *branch;
+  } texts[] = {{cli_state.root, "/", "<null>"},
+               {c, "/a/b/c", "a/b/c/"},
+               {slashed, "/a/x\\/y", "a/x/y/"}};
+  for (const auto &t : texts) {
+    EXPECT_EQ(take(path_of_node(t.node)), t.path);
+    EXPECT_EQ(take(branch_of_node(t.node)), t.branch);
+    EXPECT_EQ(node_from_path(t.path), t.node) << t.path;
+  }
 }
 
 TEST_F(Tree, AbsolutePathText) {
@@ -199,24 +202,6 @@ std::string req(int type, const char *path, const char *name = nullptr) {
   return std::to_string(type) + "(NULL,\"" + path + "\",NULL," + n + ",NULL)";
 }
 
-TEST_F(Load, BuildTreeListsOnceThenDescribesDepthFirst) {
-  list("/", "net\nnet/eth0\nnet/eth0/mtu\nnet/eth1\nsystem");
-  add({"stale"});
-  EXPECT_EQ(build_tree(), 0);
-  EXPECT_EQ(cli_state.cwd, cli_state.root);
-  EXPECT_EQ(cli_state.root->name, nullptr);
-  EXPECT_EQ(talloc_parent(cli_state.root), nullptr);
-  EXPECT_EQ(shape(cli_state.root), "net(eth0(mtu) eth1) system");
-  strings sent = fake_vornal::request_texts();
-  ASSERT_EQ(sent.size(), 6u);
-  EXPECT_EQ(sent[0], req(17, "/"));
-  EXPECT_EQ(sent[3], req(18, "/net/eth0/mtu"));
-  EXPECT_EQ(described(), (strings{"/net", "/net/eth0", "/net/eth0/mtu",
-                                  "/net/eth1", "/system"}));
-  EXPECT_EQ(cli_state.root->flags, 0u);  // the root is never described
-  EXPECT_EQ(cli_state.root->first_child->flags, 0x10u);
-}
-
 TEST_F(Load, ListingShapes) {
   const char *cases[][3] = {
       // A jump of two or more levels keeps the previous parent; a shorter
@@ -232,12 +217,23 @@ TEST_F(Load, ListingShapes) {
        "/a\\/b /a\\/b/kid /c\\/d /e+f g /back\\slash"},
       {"\na\n\na/b\n", "a(b)", "/a /a/b"},  // empty lines are skipped
   };
+  cli_state.cwd = add({"stale"});
   for (const auto &c : cases) {
     fake_vornal::reset();
     fake_vornal::on(VORNAL_MSG_DESCRIBE, std::nullopt, answer("ops g"));
     list("/", c[0]);
-    build_tree();
+    EXPECT_EQ(build_tree(), 0);
     EXPECT_EQ(shape(cli_state.root), c[1]) << c[0];
+    // One listing of the root, which is never described; then the nodes
+    // depth first.
+    EXPECT_EQ(fake_vornal::request_texts(VORNAL_MSG_LIST),
+              strings{req(17, "/")});
+    EXPECT_EQ(fake_vornal::request_texts().at(1).substr(0, 3), "18(");
+    EXPECT_EQ(cli_state.cwd, cli_state.root);
+    EXPECT_EQ(cli_state.root->name, nullptr);
+    EXPECT_EQ(talloc_parent(cli_state.root), nullptr);
+    EXPECT_EQ(cli_state.root->flags, 0u);
+    EXPECT_EQ(cli_state.root->first_child->flags, 0x10u);
     std::string paths;
     for (const std::string &p : described())
       paths += (paths.empty() ? "" : " ") + p;

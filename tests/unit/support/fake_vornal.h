@@ -37,12 +37,11 @@ inline reply no_handle() {
   return {false, std::nullopt, std::nullopt};
 }
 
-// What the connection calls answer and what the shell last asked of them.
+// What the connection calls answer (connects always succeed) and what the
+// shell last asked of them.
 struct link_state {
-  int state = VORNAL_STATE_CONNECTED;           // the connection state
-  int connect_result = VORNAL_STATE_CONNECTED;  // of the next connects
+  int state = VORNAL_STATE_CONNECTED;
   int connects = 0;
-  std::string server;
   int keep_alive_seconds = 0;
 };
 link_state &link();
