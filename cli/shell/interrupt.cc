@@ -17,8 +17,10 @@
 namespace {
 volatile sig_atomic_t interrupt_flag = 0;
 
-// Ends the process by SIGINT with its default action.
+// Ends the process by SIGINT with its default action, first giving the
+// terminal back the modes the line editor took from it (echo above all).
 [[noreturn]] void die_by_sigint(void) {
+  if (cli_state.readline_ready) rl_deprep_terminal();
   fflush(stdout);
   fflush(stderr);
   signal(SIGINT, SIG_DFL);

@@ -1,15 +1,18 @@
 // Runs the transcripts of transcripts/*.txt: each file gets its own vornd
 // (its cases run in order, so a commit shows in later cases) and each case
-// runs the real cli once. The format is described in transcripts/README.
-#include <fcntl.h>
+// runs the real cli once, from a script or on a terminal. The format is
+// described in transcripts/README.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,76 +25,118 @@ const std::string kDir =
     std::string(VELMAR_SOURCE_DIR) + "/tests/e2e/transcripts";
 
 struct Case {
-  std::string name, script, out, err;
-  std::vector<std::string> args, env = {"CLI_USER=@USER@"};
-  bool argv_given = false, has_out = false, has_err = false, has_status = false;
-  bool script_file = false;
+  std::string name, out, script, err, status = "0";
+  std::vector<std::string> args, env = {"CLI_USER=@USER@"}, daemon;
+  std::vector<std::pair<std::string, std::string>> files;
+  bool argv_given = false, has_script = false, has_err = false;
+  bool script_file = false, terminal = false, nohup = false, restart = false;
   uid_t uid = (uid_t)-1;
-  int status = 0, line = 0;
+  int line = 0;
 };
 
-// Returns text with every @SOCKET@, @DIR@ and @USER@ replaced.
-std::string fill(std::string text, const e2e::Daemon &d) {
-  for (auto [key, value] :
-       {std::pair<std::string, std::string>{"@SOCKET@", d.socket()},
-        {"@DIR@", d.dir()},
-        {"@USER@", e2e::user()}})
-    for (size_t at; (at = text.find(key)) != std::string::npos;)
-      text.replace(at, key.size(), value);
+// What a file's cases share: its daemon and the texts that @NAME@ stands for.
+struct Context {
+  e2e::Daemon daemon;
+  std::map<std::string, std::string> names;
+  std::string fill(std::string text) const;
+};
+
+std::string Context::fill(std::string text) const {
+  for (size_t at = 0; (at = text.find('@', at)) != std::string::npos;) {
+    size_t end = text.find('@', at + 1);
+    auto it = names.find(text.substr(at + 1, end - at - 1));
+    if (end == std::string::npos || it == names.end()) {
+      ++at;
+      continue;
+    }
+    text.replace(at, end - at + 1, it->second);
+    at += it->second.size();
+  }
   return text;
 }
 
-// Returns the lines of a section's text.
-std::vector<std::string> lines_of(const std::string &text) {
+// Returns the lines of text; with words, a one-line text split at blanks.
+std::vector<std::string> lines_of(const std::string &text, bool words) {
   std::vector<std::string> out;
   std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) out.push_back(l);
+  for (std::string l; words ? bool(in >> l) : bool(std::getline(in, l));)
+    out.push_back(l);
   return out;
 }
 
-// Stores a finished section of c.
-void put(Case &c, const std::string &section, const std::string &text) {
-  if (section == "script" || section == "script noeol")
-    c.script = section == "script" ? text : text.substr(0, text.size() - 1);
-  else if (section == "script file")
-    c.script = text, c.script_file = true;
-  else if (section == "output")
-    c.out = text, c.has_out = true;
+// Returns the lines a script echoes after its prompt ("cli -> " or a
+// branch's): the script a case without a script section runs.
+std::string echoed_script(const std::string &out) {
+  static const std::regex prompt("^(cli|[^ :]+) -> (.*)$");
+  std::string script;
+  std::smatch m;
+  for (const std::string &l : lines_of(out, false))
+    if (std::regex_match(l, m, prompt)) script += m[2].str() + "\n";
+  return script;
+}
+
+// Stores a finished section of c; inline is what followed the section name.
+void put(Case &c, const std::string &section, const std::string &inline_text,
+         const std::string &text) {
+  const std::string &value = inline_text.empty() ? text : inline_text + "\n";
+  std::vector<std::string> list = lines_of(value, !inline_text.empty());
+  if (section == "script")
+    c.has_script = true, c.script_file = inline_text == "file",
+    c.script = inline_text == "noeol" ? text.substr(0, text.size() - 1) : text;
   else if (section == "stderr")
-    c.err = text, c.has_err = true;
+    c.err = value, c.has_err = true;
   else if (section == "status")
-    c.status = std::stoi(text) & 0xff, c.has_status = true;
+    c.status = lines_of(value, true).at(0);
   else if (section == "args" || section == "argv")
-    c.args = lines_of(text), c.argv_given = section == "argv";
+    c.args = list, c.argv_given = section == "argv";
   else if (section == "env")
-    c.env = lines_of(text);
+    c.env = inline_text.empty() ? list : std::vector{inline_text};
   else if (section == "uid")
-    c.uid = (uid_t)std::stoul(text);
+    c.uid = (uid_t)std::stoul(value);
+  else if (section == "terminal")
+    c.terminal = true, c.args = lines_of(inline_text, true), c.out = text;
+  else if (section == "nohup")
+    c.nohup = true;
+  else if (section == "daemon")
+    c.restart = true, c.daemon = list;
+  else if (section == "file")
+    c.files.emplace_back(inline_text, text);
   else
     ADD_FAILURE() << c.name << ": unknown section " << section;
 }
 
-// Reads the cases of one transcript file.
-std::vector<Case> read_cases(const std::string &path) {
+// Reads the cases of one transcript file; "define" sections before the
+// first case go to names.
+std::vector<Case> read_cases(const std::string &path,
+                             std::map<std::string, std::string> &names) {
   std::ifstream in(path);
   EXPECT_TRUE(in) << path;
   std::vector<Case> cases;
-  std::string line, section, text;
+  std::string line, section = "output", inline_text, text;
   int number = 0;
   auto close = [&] {
-    if (!section.empty()) put(cases.back(), section, text);
-    section.clear(), text.clear();
+    if (section == "define") {
+      names[inline_text] = text.substr(0, text.size() - !text.empty());
+    } else if (cases.empty()) {
+    } else if (section == "output") {
+      cases.back().out = text;
+    } else {
+      put(cases.back(), section, inline_text, text);
+    }
+    section = "output", inline_text.clear(), text.clear();
   };
   while (std::getline(in, line)) {
     ++number;
-    if (line.rfind("=== ", 0) == 0) {
+    if (line.starts_with("=== ")) {
       close();
       cases.push_back({});
       cases.back().name = line.substr(4), cases.back().line = number;
-    } else if (line.rfind("--- ", 0) == 0 && !cases.empty()) {
+    } else if (line.starts_with("--- ")) {
       close();
-      section = line.substr(4);
-    } else if (!section.empty()) {
+      size_t blank = line.find(' ', 4);
+      section = line.substr(4, blank - 4);
+      if (blank != std::string::npos) inline_text = line.substr(blank + 1);
+    } else {
       text += line + "\n";
     }
   }
@@ -99,39 +144,218 @@ std::vector<Case> read_cases(const std::string &path) {
   return cases;
 }
 
-// Runs one case against d and checks output, stderr and status.
-void run_case(const Case &c, const e2e::Daemon &d) {
-  SCOPED_TRACE(c.name + " (line " + std::to_string(c.line) + ")");
-  if (c.uid != (uid_t)-1 && c.uid != geteuid() && !e2e::is_root()) {
-    std::cout << "skipped \"" << c.name << "\": needs root to run as uid "
-              << c.uid << "\n";
-    return;
-  }
+// Returns the argv a case runs with (the default options, then its own).
+std::vector<std::string> argv_of(const Case &c, const Context &x) {
   std::vector<std::string> argv = {"cli"};
+  if (!c.argv_given)
+    for (const char *a : {c.terminal ? "-q" : "-T", "-s", "@SOCKET@"})
+      argv.push_back(a);
+  if (c.script_file) argv.insert(argv.end(), {"-f", "@DIR@/script.cli"});
+  argv.insert(argv.end(), c.args.begin(), c.args.end());
+  for (std::string &a : argv) a = x.fill(a);
+  return argv;
+}
+
+// Returns the exit code or "SIG<NAME>" that a wait status stands for.
+std::string status_text(int wait_status, bool timed_out) {
+  if (timed_out || wait_status == -1) return "<no end>";
+  if (WIFSIGNALED(wait_status))
+    return "SIG" + std::string(sigabbrev_np(WTERMSIG(wait_status)));
+  return std::to_string((int8_t)WEXITSTATUS(wait_status));
+}
+
+// Runs a script case against x's daemon and checks what it wrote.
+void run_script(const Case &c, const Context &x) {
+  std::string script = c.has_script ? c.script : echoed_script(c.out);
+  if (c.script_file)
+    std::ofstream(x.daemon.dir() + "/script.cli", std::ios::binary) << script;
   std::vector<std::string> env;
-  for (const std::string &e : c.env) env.push_back(fill(e, d));
-  if (!c.argv_given) argv.insert(argv.end(), {"-T", "-s", d.socket()});
-  if (c.script_file) {
-    std::ofstream(d.dir() + "/script.cli", std::ios::binary) << c.script;
-    argv.insert(argv.end(), {"-f", d.dir() + "/script.cli"});
+  for (const std::string &e : c.env) env.push_back(x.fill(e));
+  e2e::RunResult r = e2e::run(argv_of(c, x), c.script_file ? "" : script, env,
+                              c.uid, 20000);
+  EXPECT_EQ(r.out, x.fill(c.out)) << "stderr:\n" << r.err;
+  EXPECT_EQ(c.has_err ? r.err : "", c.has_err ? x.fill(c.err) : "");
+  EXPECT_EQ(status_text(r.wait_status, r.timed_out), c.status) << r.err;
+}
+
+// One step of a terminal case: screen text to wait for, keys to type
+// (echoed or not) or something done to the daemon or the terminal.
+struct Step {
+  enum Kind { text, keys, quiet_keys, action } kind;
+  std::string value;
+};
+
+// Returns the steps of a terminal case's screen. Each line ends with a
+// line end, but for one that holds only keys and actions, one that ends
+// with Enter typed (its echo is the line end) and one that ends with the
+// terminal hung up (nothing more is seen).
+std::vector<Step> steps_of(const std::string &screen) {
+  static const std::string marks[][2] = {{"«", "»"}, {"‹", "›"}, {"⟦", "⟧"}};
+  std::vector<Step> steps;
+  for (const std::string &line : lines_of(screen, false)) {
+    bool plain = line.empty();
+    for (size_t at = 0; at < line.size();) {
+      size_t open = std::string::npos, which = 0;
+      for (size_t i = 0; i < 3; ++i)
+        if (size_t o = line.find(marks[i][0], at); o < open) open = o, which = i;
+      plain = plain || open > at;
+      steps.push_back({Step::text, line.substr(at, open - at)});
+      if (open == std::string::npos) break;
+      size_t from = open + marks[which][0].size();
+      size_t close = line.find(marks[which][1], from);
+      steps.push_back({Step::Kind(which + 1), line.substr(from, close - from)});
+      at = close + marks[which][1].size();
+    }
+    const Step &last = steps.back();
+    bool ended = !line.empty() && ((last.kind == Step::keys &&
+                                    last.value.ends_with("⏎")) ||
+                                   (last.kind == Step::action &&
+                                    last.value == "hangup"));
+    if (plain && !ended) steps.push_back({Step::text, "\n"});
   }
-  for (const std::string &a : c.args) argv.push_back(fill(a, d));
-  e2e::RunResult r =
-      e2e::run(argv, c.script_file ? "" : c.script, env, c.uid, 20000);
-  EXPECT_FALSE(r.timed_out);
-  EXPECT_EQ(r.out, fill(c.out, d)) << "stderr:\n" << r.err;
-  EXPECT_EQ(c.has_err ? r.err : "", c.has_err ? fill(c.err, d) : "");
-  EXPECT_TRUE(c.has_out && c.has_status) << "output or status section missing";
-  EXPECT_EQ(r.exit_code(), c.status) << r.err;
+  return steps;
+}
+
+// Returns the bytes that keys stand for and adds to echo what the terminal
+// shows of them: ⏎ is Enter, ⇥ TAB, ^X a control key; ^? erases.
+std::string key_bytes(const std::string &keys, std::string *echo) {
+  std::string bytes;
+  for (size_t i = 0; i < keys.size(); ++i) {
+    if (keys.compare(i, 3, "⏎") == 0)
+      bytes += '\r', *echo += '\n', i += 2;
+    else if (keys.compare(i, 3, "⇥") == 0)
+      bytes += '\t', i += 2;
+    else if (keys.compare(i, 2, "^?") == 0)
+      bytes += '\x7f', *echo += "\b \b", ++i;
+    else if (keys[i] == '^' && i + 1 < keys.size())
+      bytes += char(keys[i + 1] ^ 0x40), ++i;
+    else
+      bytes += keys[i], *echo += keys[i];
+  }
+  return bytes;
+}
+
+// Returns the screen that text draws on a terminal: a carriage return goes
+// back to the start of the line, a backspace one column back, and what
+// follows overwrites; bells and the editor's paste-mode switches show
+// nothing, and blanks at the end of a line are not seen.
+std::string render(const std::string &text) {
+  std::vector<std::string> lines(1);
+  size_t col = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char ch = text[i];
+    std::string &l = lines.back();
+    if (text.compare(i, 7, "\x1b[?2004") == 0) {
+      i += 7;
+    } else if (ch == '\n') {
+      lines.emplace_back(), col = 0;
+    } else if (ch == '\r' || ch == '\b') {
+      col = ch == '\r' ? 0 : col - (col > 0);
+    } else if (ch != '\a') {
+      col < l.size() ? void(l[col] = ch) : l.push_back(ch);
+      ++col;
+    }
+  }
+  std::string screen;
+  for (std::string &l : lines)
+    screen += l.erase(l.find_last_not_of(' ') + 1) + "\n";
+  return screen.substr(0, screen.size() - 1);
+}
+
+// Waits until the screen shows want whole; returns false when it shows
+// something else or nothing more within 10 s.
+bool shows(e2e::Pty &p, const std::string &want) {
+  std::string w = render(want);
+  return e2e::eventually(
+      [&] {
+        p.read_some(10);
+        std::string s = render(p.output());
+        return s.size() >= w.size() || w.compare(0, s.size(), s) != 0;
+      },
+      10000) &&
+         render(p.output()).starts_with(w);
+}
+
+// Returns true once the terminal no longer echoes what is typed.
+bool echo_off(const e2e::Pty &p) {
+  return e2e::eventually([&] {
+    termios t{};
+    return tcgetattr(p.master(), &t) == 0 && !(t.c_lflag & ECHO);
+  });
+}
+
+// Does one action of a terminal case to x's daemon or to the terminal.
+void act(const std::string &what, e2e::Pty &p, Context &x) {
+  if (what == "stop") x.daemon.signal(SIGSTOP);
+  else if (what == "cont") x.daemon.signal(SIGCONT);
+  else if (what == "kill") x.daemon.signal(SIGKILL);
+  else if (what == "restart") x.daemon.restart();
+  else if (what == "hangup") p.hang_up();
+  else if (what.starts_with("sleep ")) usleep(std::stod(what.substr(6)) * 1e6);
+  else ADD_FAILURE() << "unknown action " << what;
+}
+
+// Runs a terminal case against x's daemon: types its keys once the screen
+// shows what comes before them, then checks the whole screen and the end.
+void run_terminal(const Case &c, Context &x) {
+  std::vector<std::string> env = {"TERM=dumb"};
+  for (const std::string &e : c.env) env.push_back(x.fill(e));
+  if (c.nohup) signal(SIGHUP, SIG_IGN);  // inherited, so only a poll sees it
+  e2e::Pty p(argv_of(c, x), env);
+  signal(SIGHUP, SIG_DFL);
+  std::string want;
+  for (const Step &s : steps_of(x.fill(c.out))) {
+    if (s.kind == Step::text) {
+      want += s.value;
+      continue;
+    }
+    ASSERT_TRUE(shows(p, want)) << "want:\n" << render(want)
+                                << "\nscreen:\n" << render(p.output());
+    if (s.kind == Step::action) act(s.value, p, x);
+    if (s.kind == Step::quiet_keys) {
+      EXPECT_TRUE(echo_off(p));
+    }
+    std::string unseen;
+    if (s.kind != Step::action)
+      p.send(key_bytes(s.value, s.kind == Step::keys ? &want : &unseen));
+  }
+  int st = p.wait(10000);
+  EXPECT_EQ(render(p.output()), render(want));
+  EXPECT_EQ(status_text(st, false), c.status) << render(p.output());
+  termios t{};
+  if (p.master() >= 0 && tcgetattr(p.master(), &t) == 0) {
+    EXPECT_TRUE(t.c_lflag & ECHO) << "the terminal was left without echo";
+  }
 }
 
 class Transcript : public testing::TestWithParam<std::string> {};
 
 TEST_P(Transcript, Run) {
-  std::vector<Case> cases = read_cases(kDir + "/" + GetParam() + ".txt");
+  Context x;
+  std::vector<Case> cases = read_cases(kDir + "/" + GetParam() + ".txt", x.names);
   ASSERT_FALSE(cases.empty());
-  e2e::Daemon d;
-  for (const Case &c : cases) run_case(c, d);
+  int port = e2e::free_port();
+  x.names.insert({{"SOCKET", x.daemon.socket()},
+                  {"DIR", x.daemon.dir()},
+                  {"USER", e2e::user()},
+                  {"TCP", "127.0.0.1:" + std::to_string(port)}});
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name + " (line " + std::to_string(c.line) + ")");
+    if (c.uid != (uid_t)-1 && c.uid != geteuid() && !e2e::is_root()) {
+      std::cout << "skipped \"" << c.name << "\": needs root to run as uid "
+                << c.uid << "\n";
+      continue;
+    }
+    for (const auto &[name, text] : c.files)
+      std::ofstream(x.daemon.dir() + "/" + name) << x.fill(text);
+    if (c.restart) {
+      std::vector<std::string> args;
+      for (const std::string &a : c.daemon) args.push_back(x.fill(a));
+      x.daemon.restart(args);
+    }
+    c.terminal ? run_terminal(c, x) : run_script(c, x);
+    x.daemon.signal(SIGCONT);  // a failed case may have left it stopped
+  }
 }
 
 // Returns the stems of the transcript files, sorted.
@@ -147,50 +371,5 @@ std::vector<std::string> transcript_names() {
 INSTANTIATE_TEST_SUITE_P(Files, Transcript,
                          testing::ValuesIn(transcript_names()),
                          [](const auto &info) { return info.param; });
-
-// Input no transcript can hold: a 256 KiB line and raw control bytes.
-TEST(TranscriptInput, BadInputNeitherCrashesNorHangs) {
-  e2e::Daemon d;
-  std::string input = "frob " + std::string(1 << 18, 'x') +
-                      "\nget \"/system\n" + "get hostname\\\nget \\\n" +
-                      std::string(
-                          "\x01\x02\x7f\xff\xfe \x1b"
-                          "frob\n",
-                          12) +
-                      std::string("\0\0\0 commit\n", 11) +
-                      "\t\t\"\"\"\\\\\\\ncommit\n";
-  e2e::RunResult r = e2e::run({"cli", "-T", "-s", d.socket()}, input,
-                              {"CLI_USER=" + e2e::user()}, (uid_t)-1, 60000);
-  ASSERT_FALSE(r.timed_out);
-  EXPECT_NE(r.exit_code(), -1) << "killed: " << r.err;
-  // Every line before the last was read and run; the last one set the status.
-  EXPECT_TRUE(r.out.ends_with(
-      "cli -> commit\n'commit' only works in interactive mode.\n"));
-  EXPECT_EQ(r.exit_code(), 256 - 15);
-}
-
-// A script read from a pipe whose writer stays: ctrl-c ends the wait for
-// the next line at once, even with changes, and a line that arrives with
-// the interrupt does not run. Output goes to a terminal only to be seen
-// line by line.
-TEST(ScriptInput, CtrlCWhileWaitingForALineEndsAtOnce) {
-  e2e::Daemon d;
-  int in[2];
-  ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
-  e2e::Pty p({"cli", "-s", d.socket()}, {"CLI_USER=" + e2e::user()}, in[0]);
-  close(in[0]);
-  signal(SIGPIPE, SIG_IGN);  // a shell that ended early fails, not the test
-  auto type = [&](const std::string &line) {
-    return write(in[1], line.data(), line.size()) == (ssize_t)line.size();
-  };
-  ASSERT_TRUE(type("set /system hostname=gw\n"));
-  EXPECT_TRUE(p.expect("Set hostname: OK\r\n")) << p.output();
-  kill(p.pid(), SIGINT);
-  ASSERT_TRUE(type("set /system hostname=late\n"));
-  EXPECT_TRUE(e2e::killed_by(p.wait(2000), SIGINT)) << p.output();
-  close(in[1]);
-  EXPECT_EQ(e2e::without_cr(p.output()),
-            "cli -> set /system hostname=gw\nSet hostname: OK\n\nBye!\n");
-}
 
 }  // namespace

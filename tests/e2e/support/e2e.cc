@@ -274,6 +274,11 @@ void Daemon::restart() {
   start();
 }
 
+void Daemon::restart(std::vector<std::string> extra) {
+  extra_ = std::move(extra);
+  restart();
+}
+
 Pty::Pty(const std::vector<std::string> &argv,
          const std::vector<std::string> &env, int input) {
   std::string program = bin_path(argv[0]);

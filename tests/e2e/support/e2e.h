@@ -73,8 +73,9 @@ class Daemon {
   // Sends sig and, for SIGTERM/SIGKILL/SIGINT, returns the wait status of
   // the exit; otherwise -1.
   int signal(int sig);
-  // Starts the daemon again with the same arguments.
+  // Starts the daemon again, with the same arguments or with extra.
   void restart();
+  void restart(std::vector<std::string> extra);
 
  private:
   void start();
@@ -107,11 +108,11 @@ class Pty {
   const std::string &output() const { return output_; }  // "\r\n" ends
   int master() const { return master_; }
   pid_t pid() const { return pid_; }
-
- private:
   // Returns 1 when something was read within timeout_ms, 0 when nothing
   // came, -1 at the end of the output.
   int read_some(int timeout_ms);
+
+ private:
   int master_ = -1;
   pid_t pid_ = -1;
   std::string output_;
