@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -30,6 +31,7 @@ struct Case {
   std::vector<std::pair<std::string, std::string>> files;
   bool argv_given = false, has_script = false, has_err = false;
   bool script_file = false, terminal = false, nohup = false, restart = false;
+  bool hold = false;
   uid_t uid = (uid_t)-1;
   int line = 0;
 };
@@ -79,7 +81,8 @@ std::string echoed_script(const std::string &out) {
 void put(Case &c, const std::string &section, const std::string &inline_text,
          const std::string &text) {
   const std::string &value = inline_text.empty() ? text : inline_text + "\n";
-  std::vector<std::string> list = lines_of(value, !inline_text.empty());
+  std::vector<std::string> words = lines_of(inline_text, true);
+  std::vector<std::string> list = words.empty() ? lines_of(text, false) : words;
   if (section == "script")
     c.has_script = true, c.script_file = inline_text == "file",
     c.script = inline_text == "noeol" ? text.substr(0, text.size() - 1) : text;
@@ -94,9 +97,10 @@ void put(Case &c, const std::string &section, const std::string &inline_text,
   else if (section == "uid")
     c.uid = (uid_t)std::stoul(value);
   else if (section == "terminal")
-    c.terminal = true, c.args = lines_of(inline_text, true), c.out = text;
-  else if (section == "nohup")
-    c.nohup = true;
+    c.terminal = true, c.out = text,
+    c.args.insert(c.args.end(), words.begin(), words.end());
+  else if (section == "nohup" || section == "hold")
+    (section == "hold" ? c.hold : c.nohup) = true;
   else if (section == "daemon")
     c.restart = true, c.daemon = list;
   else if (section == "file")
@@ -171,8 +175,8 @@ void run_script(const Case &c, const Context &x) {
     std::ofstream(x.daemon.dir() + "/script.cli", std::ios::binary) << script;
   std::vector<std::string> env;
   for (const std::string &e : c.env) env.push_back(x.fill(e));
-  e2e::RunResult r = e2e::run(argv_of(c, x), c.script_file ? "" : script, env,
-                              c.uid, 20000);
+  e2e::RunResult r =
+      e2e::run(argv_of(c, x), c.script_file ? "" : script, env, c.uid, 20000);
   EXPECT_EQ(r.out, x.fill(c.out)) << "stderr:\n" << r.err;
   EXPECT_EQ(c.has_err ? r.err : "", c.has_err ? x.fill(c.err) : "");
   EXPECT_EQ(status_text(r.wait_status, r.timed_out), c.status) << r.err;
@@ -197,7 +201,8 @@ std::vector<Step> steps_of(const std::string &screen) {
     for (size_t at = 0; at < line.size();) {
       size_t open = std::string::npos, which = 0;
       for (size_t i = 0; i < 3; ++i)
-        if (size_t o = line.find(marks[i][0], at); o < open) open = o, which = i;
+        if (size_t o = line.find(marks[i][0], at); o < open)
+          open = o, which = i;
       plain = plain || open > at;
       steps.push_back({Step::text, line.substr(at, open - at)});
       if (open == std::string::npos) break;
@@ -207,10 +212,9 @@ std::vector<Step> steps_of(const std::string &screen) {
       at = close + marks[which][1].size();
     }
     const Step &last = steps.back();
-    bool ended = !line.empty() && ((last.kind == Step::keys &&
-                                    last.value.ends_with("⏎")) ||
-                                   (last.kind == Step::action &&
-                                    last.value == "hangup"));
+    bool ended = !line.empty() &&
+                 ((last.kind == Step::keys && last.value.ends_with("⏎")) ||
+                  (last.kind == Step::action && last.value == "hangup"));
     if (plain && !ended) steps.push_back({Step::text, "\n"});
   }
   return steps;
@@ -267,12 +271,12 @@ std::string render(const std::string &text) {
 bool shows(e2e::Pty &p, const std::string &want) {
   std::string w = render(want);
   return e2e::eventually(
-      [&] {
-        p.read_some(10);
-        std::string s = render(p.output());
-        return s.size() >= w.size() || w.compare(0, s.size(), s) != 0;
-      },
-      10000) &&
+             [&] {
+               p.read_some(10);
+               std::string s = render(p.output());
+               return s.size() >= w.size() || w.compare(0, s.size(), s) != 0;
+             },
+             10000) &&
          render(p.output()).starts_with(w);
 }
 
@@ -286,13 +290,20 @@ bool echo_off(const e2e::Pty &p) {
 
 // Does one action of a terminal case to x's daemon or to the terminal.
 void act(const std::string &what, e2e::Pty &p, Context &x) {
-  if (what == "stop") x.daemon.signal(SIGSTOP);
-  else if (what == "cont") x.daemon.signal(SIGCONT);
-  else if (what == "kill") x.daemon.signal(SIGKILL);
-  else if (what == "restart") x.daemon.restart();
-  else if (what == "hangup") p.hang_up();
-  else if (what.starts_with("sleep ")) usleep(std::stod(what.substr(6)) * 1e6);
-  else ADD_FAILURE() << "unknown action " << what;
+  if (what == "stop")
+    x.daemon.signal(SIGSTOP);
+  else if (what == "cont")
+    x.daemon.signal(SIGCONT);
+  else if (what == "kill")
+    x.daemon.signal(SIGKILL);
+  else if (what == "restart")
+    x.daemon.restart();
+  else if (what == "hangup")
+    p.hang_up();
+  else if (what.starts_with("sleep "))
+    usleep(std::stod(what.substr(6)) * 1e6);
+  else
+    ADD_FAILURE() << "unknown action " << what;
 }
 
 // Runs a terminal case against x's daemon: types its keys once the screen
@@ -309,8 +320,13 @@ void run_terminal(const Case &c, Context &x) {
       want += s.value;
       continue;
     }
-    ASSERT_TRUE(shows(p, want)) << "want:\n" << render(want)
-                                << "\nscreen:\n" << render(p.output());
+    if (!shows(p, want)) {
+      while (p.read_some(300) > 0) {
+      }
+      FAIL() << "want:\n"
+             << render(want) << "\nscreen:\n"
+             << render(p.output());
+    }
     if (s.kind == Step::action) act(s.value, p, x);
     if (s.kind == Step::quiet_keys) {
       EXPECT_TRUE(echo_off(p));
@@ -332,7 +348,8 @@ class Transcript : public testing::TestWithParam<std::string> {};
 
 TEST_P(Transcript, Run) {
   Context x;
-  std::vector<Case> cases = read_cases(kDir + "/" + GetParam() + ".txt", x.names);
+  std::vector<Case> cases =
+      read_cases(kDir + "/" + GetParam() + ".txt", x.names);
   ASSERT_FALSE(cases.empty());
   int port = e2e::free_port();
   x.names.insert({{"SOCKET", x.daemon.socket()},
@@ -353,6 +370,9 @@ TEST_P(Transcript, Run) {
       for (const std::string &a : c.daemon) args.push_back(x.fill(a));
       x.daemon.restart(args);
     }
+    std::unique_ptr<e2e::RawClient> held;
+    if (c.hold) held = std::make_unique<e2e::RawClient>(x.daemon.socket());
+    EXPECT_TRUE(!held || held->login(e2e::user()) == "OK");
     c.terminal ? run_terminal(c, x) : run_script(c, x);
     x.daemon.signal(SIGCONT);  // a failed case may have left it stopped
   }
