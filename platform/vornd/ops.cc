@@ -151,8 +151,13 @@ Answer do_describe(const Tree &t, std::string_view path) {
 
 Answer do_help(const Tree &t, std::string_view path) {
   const Node *n = t.resolve(path);
-  if (!n || n->def->help.empty()) return {std::nullopt, kNoEnt};
-  return {url_encode(n->def->help), kOk};
+  if (!n) return {std::nullopt, kNoEnt};
+  // The model's words, then the checks behind "sanity check failed".
+  std::string text = n->def->help, limits = limits_line(*n->def);
+  if (!text.empty() && !limits.empty()) text += "\n";
+  text += limits;
+  if (text.empty()) return {std::nullopt, kNoEnt};
+  return {url_encode(text), kOk};
 }
 
 }  // namespace vornd
