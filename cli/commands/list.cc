@@ -17,12 +17,14 @@ namespace {
 
 // Rebuilds the tree and resolves the command's path into pc->target.
 // Returns 0, or -1 after reporting a path that does not resolve completely.
+// Any rest is refused, a lone separator too: a doubled separator (/system//)
+// leaves one, and only a path joined with a name may end that way.
 int resolve_fresh_target(struct parsed_command *pc) {
   build_tree();
   char *prefix = nullptr;
   char *rest = cli_strdup(pc->path ? pc->path : "/");
   cli_node *node = resolve_path_prefix(&prefix, &rest);
-  bool whole = !rest || !*rest || strcmp(rest, cli_opts.separator) == 0;
+  bool whole = !rest || !*rest;
   cli_free(prefix);
   cli_free(rest);
   if (!whole) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <regex>
 
+#include "vornd/limits.h"
 #include "vornd/tree.h"
 
 namespace vornd {
@@ -129,6 +130,16 @@ bool counts_bounded(std::string_view pattern) {
   return true;
 }
 
+// Returns the format named by n[key], none when absent; an unknown name is
+// a model error.
+Format format_key(const json &n, const char *key, const std::string &where) {
+  if (!n.contains(key)) return Format::none;
+  std::string name = n[key].get<std::string>();
+  std::optional<Format> f = parse_format(name);
+  if (!f) fail(where, "unknown " + std::string(key) + " '" + name + "'");
+  return *f;
+}
+
 void Loader::checks(Def &d, const json &n, const std::string &where) {
   constexpr int64_t kLeast = INT64_MIN, kMost = INT64_MAX;
   if (n.contains("min")) d.min = whole(n, "min", kLeast, kMost, where);
@@ -139,12 +150,16 @@ void Loader::checks(Def &d, const json &n, const std::string &where) {
   if (n.contains("max_len"))
     d.max_len =
         static_cast<uint32_t>(whole(n, "max_len", 0, UINT32_MAX, where));
+  d.format = format_key(n, "format", where);
+  if (d.format != Format::none && d.type != Type::string)
+    fail(where, "\"format\" needs the type string");
   if (n.contains("pattern")) {
-    if (!counts_bounded(n["pattern"].get<std::string>()))
+    d.pattern_text = n["pattern"].get<std::string>();
+    if (!counts_bounded(d.pattern_text))
       fail(where, "bad pattern: a repetition count above 1000");
     try {
-      d.pattern = std::make_shared<const Pattern>(
-          Pattern{std::regex(n["pattern"].get<std::string>())});
+      d.pattern =
+          std::make_shared<const Pattern>(Pattern{std::regex(d.pattern_text)});
     } catch (const std::regex_error &e) {
       fail(where, std::string("bad pattern: ") + e.what());
     }
@@ -169,6 +184,9 @@ void Loader::checks(Def &d, const json &n, const std::string &where) {
 
 void Loader::list(Def &d, const json &n, const std::string &where) {
   if (n.contains("entry")) d.entry = node(n["entry"], where);
+  d.name_format = format_key(n, "name_format", where);
+  if (d.name_format != Format::none && !d.entry)
+    fail(where, "\"name_format\" without \"entry\"");
   if (n.contains("entries")) {
     if (!d.entry) fail(where, "\"entries\" without \"entry\"");
     for (const json &e : n["entries"]) {
@@ -177,6 +195,8 @@ void Loader::list(Def &d, const json &n, const std::string &where) {
                               : e.at("name").get<std::string>();
       if (e.is_object() && e.contains("values"))
         entry_values(*d.entry, ie, e["values"], where + "/" + ie.name);
+      std::string why = check_entry_name(d, ie.name);
+      if (!why.empty()) fail(where, "entry '" + ie.name + "': " + why);
       for (const InitialEntry &other : d.entries)
         if (same_name(other.name, ie.name))
           fail(where, "two entries named '" + ie.name + "'");
@@ -326,6 +346,9 @@ std::string check_value(const Def &def, std::string_view value) {
   constexpr size_t kPatternMax = 1024;
   if (def.pattern && value.size() > kPatternMax)
     return "too long to match the pattern";
+  // An empty text is the way to leave an optional address unset.
+  bool unset = value.empty() && def.min_len == 0;
+  if (!unset && !format_ok(def.format, value)) return "not in its format";
   if (def.pattern &&
       !std::regex_match(value.begin(), value.end(), def.pattern->re))
     return "does not match the pattern";

@@ -27,6 +27,10 @@ inline constexpr std::string_view kOpLetters = "adhlgsrm";
 
 enum class Type : uint8_t { none, integer, string, boolean, choice };
 
+// A typed form a string must take (model key "format"), or that the names
+// of a list's entries must take ("name_format").
+enum class Format : uint8_t { none, ipv4, ipv4_prefix, ipv4_network };
+
 struct Def;
 struct Pattern;  // a compiled regular expression, kept out of this header
 
@@ -54,6 +58,9 @@ struct Def {
   int64_t min = INT64_MIN, max = INT64_MAX;
   uint32_t min_len = 0, max_len = UINT32_MAX;
   std::shared_ptr<const Pattern> pattern;
+  std::string pattern_text;  // as the model wrote it, for the help line
+  Format format = Format::none;
+  Format name_format = Format::none;  // of the entries of a list
   std::vector<std::string> choices;
   std::string matches;  // path of a list whose entry names are the values
   std::vector<const Def *> children;

@@ -2,6 +2,7 @@
 // that clients tell apart.
 #include "vornd/effects.h"
 #include "vornd/handlers.h"
+#include "vornd/limits.h"
 
 namespace vornd {
 namespace {
@@ -79,6 +80,7 @@ std::string do_create(Tree &t, std::string_view parent, std::string_view name) {
     return "ERR result=5 Operation not permitted";
   std::string plain = dequote(name);
   if (!valid_name(plain)) return "ERR result=22 Invalid argument";
+  if (!check_entry_name(*n->def, plain).empty()) return kInsane;
   if (Tree::find_kid(*n, plain)) return "ERR result=6 File exists";
   t.add_kid(*n, *n->def->entry, plain);
   if (!n->def->mirror.empty()) sync_mirror(t, *n);
@@ -107,6 +109,7 @@ std::string do_rename(Tree &t, std::string_view parent, std::string_view name,
     return "ERR result=1 Operation not permitted";
   std::string plain = dequote(new_name);
   if (!valid_name(plain)) return "ERR result=22 Invalid argument";
+  if (!check_entry_name(*n->def, plain).empty()) return kInsane;
   Node *clash = Tree::find_kid(*n, plain);
   if (clash && clash != k) return "ERR result=6 File exists";
   Tree::rename(*k, plain);
@@ -148,8 +151,13 @@ Answer do_describe(const Tree &t, std::string_view path) {
 
 Answer do_help(const Tree &t, std::string_view path) {
   const Node *n = t.resolve(path);
-  if (!n || n->def->help.empty()) return {std::nullopt, kNoEnt};
-  return {url_encode(n->def->help), kOk};
+  if (!n) return {std::nullopt, kNoEnt};
+  // The model's words, then the checks behind "sanity check failed".
+  std::string text = n->def->help, limits = limits_line(*n->def);
+  if (!text.empty() && !limits.empty()) text += "\n";
+  text += limits;
+  if (text.empty()) return {std::nullopt, kNoEnt};
+  return {url_encode(text), kOk};
 }
 
 }  // namespace vornd

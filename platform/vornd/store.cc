@@ -13,6 +13,7 @@
 #include <unordered_set>
 
 #include "vornd/effects.h"
+#include "vornd/limits.h"
 
 namespace vornd {
 namespace {
@@ -211,7 +212,9 @@ bool Reader::name_kid(const std::string &name) {
   if (!p) return true;
   kid.node = Tree::find_kid(*p, name);
   if (!kid.node && is_list(*p)) {
-    if (!valid_utf8(name) || name.empty()) return fail("bad entry name");
+    if (!valid_utf8(name) || name.empty() ||
+        !check_entry_name(*p->def, name).empty())
+      return fail("bad entry name");
     kid.node = &t_.add_kid(*p, *p->def->entry, name);
   }
   if (kid.node && is_list(*p)) parent.seen.insert(kid.node);
