@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include "commands/handlers.h"
-#include "commands/help.h"
-#include "commands/journal.h"
 #include "lang/dispatch.h"
 #include "link/login.h"
 #include "shell/exit.h"
@@ -14,80 +12,63 @@
 #include "shell/read_loop.h"
 #include "shell/teardown.h"
 #include "test_util.h"
-#include "tree/path.h"
 #include "tree/strlist.h"
+#include "util/text.h"
 
 namespace {
 
-using handler = int (*)(parsed_command *);
 const fake_vornal::reply kNoStatus = status_only(std::nullopt);
 
 class Session : public TreeTest {
  protected:
-  void TearDown() override {
-    strlist_free(&cli_state.journal);
-    cli_free(cli_state.journal_branch);
-    cli_state.journal_branch = nullptr;
-    TreeTest::TearDown();
+  // Runs line; returns the status and what it printed.
+  std::string run(const char *line) {
+    std::string out = printed([&] { run_command_line(line, 0); });
+    return std::to_string(cli_state.status) + " " + out;
   }
-  // Runs h on a command for /n with one pair per word; returns its result,
-  // the status and what it printed.
-  std::string run(handler h, std::initializer_list<const char *> words) {
-    parsed_command *pc = make_command("/n", words);
-    int r = 0;
-    std::string out = printed([&] { r = h(pc); });
-    for (auto *p = pc->values; p; p = p->next)
-      EXPECT_TRUE(!p->request && !p->status_text) << "left behind";
-    talloc_free(pc);
-    return std::to_string(r) + " " + std::to_string(cli_state.status) + " " +
-           out;
-  }
+  // The journal's lines joined by "|".
   std::string journal() {
-    std::string out;
-    for (int i = 0; i < strlist_count(cli_state.journal); i++)
-      out += std::string(i ? "|" : "") + cli_state.journal[i];
-    return out;
+    char **lines = cli_state.journal;
+    return take(join_words("|", lines, strlist_count(lines)));
   }
 };
 
-TEST_F(Session, HandlersOnAnswersVorndNeverGives) {
+TEST_F(Session, CommandsOnAnswersVorndNeverGives) {
+  add({"n", "d"})->flags = add({"n", "g"})->flags = NODE_OP_GET | NODE_OP_SET;
   const std::string no_reply = "ERR No reply received.\n";
   const struct {
-    handler h;
-    const char *word;
+    const char *line;
     fake_vornal::reply r;
     bool terminal;
     std::string want;
   } cases[] = {
-      {cmd_create, "a=1", kNoStatus, false, "1 -12 " + no_reply},
-      {cmd_delete, "a", kNoStatus, false, "1 -12 " + no_reply},
-      {cmd_rename, "a", kNoStatus, false, "1 -12 " + no_reply},
-      {cmd_create, "a=1", no_handle(), false, "1 0 "},
-      {cmd_rename, "a", no_handle(), false, "1 0 "},
-      {cmd_set, "d=1", kNoStatus, false, "1 -12 " + no_reply},
-      {cmd_set, "d=1", kNoStatus, true, "1 0 " + no_reply},
+      {"create /n/x", kNoStatus, false, "-12 " + no_reply},
+      {"delete /n/d", kNoStatus, false, "-12 " + no_reply},
+      {"rename /n/d e", kNoStatus, false, "-12 " + no_reply},
+      {"create /n/x", no_handle(), false, "0 "},
+      {"rename /n/d e", no_handle(), false, "0 "},
+      {"set /n d=1", kNoStatus, false, "-12 " + no_reply},
+      {"set /n d=1", kNoStatus, true, "0 " + no_reply},
       // A lost request prints its line but leaves the status alone.
-      {cmd_set, "e=1", no_handle(), false, "1 0 Couldn't send.\n"},
-      {cmd_get, "g", no_handle(), false, "0 -12 " + no_reply},
-      {cmd_get, "g", no_handle(), true, "0 0 " + no_reply},
-      {cmd_get, nullptr, answer("x"), false,
-       "0 -17 Parse error: get requires a parameter name.\n"},
+      {"set /n d=1", no_handle(), false, "0 Couldn't send.\n"},
+      {"get /n g", no_handle(), false, "-12 " + no_reply},
+      {"get /n g", no_handle(), true, "0 " + no_reply},
       // The help topic is the path with a slash, or its last parameter.
-      {cmd_help, "w", kNoStatus, false,
-       "0 0 No help is available for this path.\n"},
-      {cmd_help, nullptr, no_handle(), false, "0 0 "},
-      {cmd_help, nullptr, status_only("OK"), false, "0 0 "},
-      {cmd_help, "w", answer("Some+help%2E"), false, "0 0 Some help.\n"},
+      {"help /n g=", kNoStatus, false,
+       "0 No help is available for this path.\n"},
+      {"help /n", no_handle(), false, "0 "},
+      {"help /n", status_only("OK"), false, "0 "},
+      {"help /n g=", answer("Some+help%2E"), false, "0 Some help.\n"},
   };
   for (const auto &c : cases) {
     fake_vornal::reset();
     fake_vornal::set_default(c.r);
     cli_opts.interactive = c.terminal;
     cli_state.status = 0;
-    EXPECT_EQ(c.word ? run(c.h, {c.word}) : run(c.h, {}), c.want) << c.word;
+    EXPECT_EQ(run(c.line), c.want) << c.line;
   }
   EXPECT_EQ(fake_vornal::request_texts(),
-            strings{"19(NULL,\"/n/w\",NULL,NULL,NULL)"});
+            strings{"19(NULL,\"/n/g\",NULL,NULL,NULL)"});
 }
 
 TEST_F(Session, ABatchNeedsEveryRequestAndAnExactOkToClose) {
@@ -95,18 +76,17 @@ TEST_F(Session, ABatchNeedsEveryRequestAndAnExactOkToClose) {
   for (const char *status : {"ERR batch rejected", "O", (const char *)0}) {
     fake_vornal::on(VORNAL_MSG_BATCH_CLOSE, std::nullopt,
                     status ? status_only(status) : kNoStatus);
-    EXPECT_EQ(run(cmd_set, {"a=1", "b=2"}), "1 0 Set a: OK\nSet b: OK\n");
+    EXPECT_EQ(run("set /n a=1 b=2"), "0 Set a: OK\nSet b: OK\n");
     EXPECT_FALSE(cli_state.modified);
   }
   fake_vornal::clear_requests();
   fake_vornal::on(VORNAL_MSG_SET, "/n", no_handle(), "b");
-  EXPECT_EQ(run(cmd_set, {"a=1", "b=2", "c=3"}),
-            "1 0 Set a: OK\nCouldn't send.\nCouldn't send.\n");
+  EXPECT_EQ(run("set /n a=1 b=2 c=3"),
+            "0 Set a: OK\nCouldn't send.\nCouldn't send.\n");
   EXPECT_EQ(fake_vornal::request_texts().size(), 3u) << "c is not sent";
   fake_vornal::on(VORNAL_MSG_BATCH_OPEN, std::nullopt, no_handle());
   fake_vornal::clear_requests();
-  EXPECT_EQ(run(cmd_set, {"a=1", "b=2"}),
-            "1 0 Couldn't send.\nCouldn't send.\n");
+  EXPECT_EQ(run("set /n a=1 b=2"), "0 Couldn't send.\nCouldn't send.\n");
   EXPECT_EQ(fake_vornal::request_texts().size(), 1u);
   EXPECT_FALSE(cli_state.modified);
 }
@@ -115,23 +95,21 @@ TEST_F(Session, JournalKeepsTheFirstBranchAndOnlyChanges) {
   cli_opts.interactive = true;
   fake_vornal::set_default(status_only("OK"));
   cli_state.cwd = add({"a", "b"});
-  auto run_line = [](const char *line, int replaying = 0) {
-    printed([&] { run_command_line(line, replaying); });
-  };
-  run_line("set x=1");
+  run("set x=1");
   cli_state.cwd = cli_state.root;
   for (const char *line : {"help", "version", "list", "show", "sett x=1"})
-    run_line(line);
-  run_line("set x=3", 1);  // a replayed line
-  run_line("set   y=2 ");
+    run(line);
+  printed([] { run_command_line("set x=3", 1); });  // a replayed line
+  run("set   y=2 ");
   EXPECT_STREQ(cli_state.journal_branch, "a/b/");
   EXPECT_EQ(journal(), "set x=1|set   y=2 ");
   // A commit empties it but keeps the branch until the next journal.
   cli_state.modified = true;
-  run_line("commit");
+  run("commit");
+  EXPECT_FALSE(cli_state.modified);
   EXPECT_EQ(cli_state.journal, nullptr);
   EXPECT_STREQ(cli_state.journal_branch, "a/b/");
-  run_line("set x=2");
+  run("set x=2");
   EXPECT_EQ(cli_state.journal_branch, nullptr);  // the root's branch
   // A replay from a branch that is gone runs nothing and stays put.
   cli_node *elsewhere = add({"c"});
@@ -147,19 +125,14 @@ TEST_F(Session, JournalKeepsTheFirstBranchAndOnlyChanges) {
 
 TEST_F(Session, AutocommitAtExitNeedsExactlyOk) {
   cli_state.modified = cli_state.autocommit = true;
-  const struct {
-    fake_vornal::reply reply;
-    int allowed;
-  } cases[] = {{status_only("OK"), 0},
-               {status_only("OK then"), 1},
-               {status_only("ok"), 1},
-               {kNoStatus, 1},
-               {no_handle(), 1}};
-  for (const auto &c : cases) {
-    fake_vornal::on(VORNAL_MSG_COMMIT, std::nullopt, c.reply);
+  for (fake_vornal::reply r : {status_only("OK"), status_only("OK then"),
+                               status_only("ok"), kNoStatus, no_handle()}) {
+    fake_vornal::on(VORNAL_MSG_COMMIT, std::nullopt, r);
     cli_state.exit_requested = false;
-    EXPECT_EQ(printed([&] { EXPECT_EQ(cmd_exit(nullptr), c.allowed); }), "");
-    EXPECT_EQ(cli_state.exit_requested, c.allowed == 0);
+    int refused = -1;
+    EXPECT_EQ(printed([&] { refused = cmd_exit(nullptr); }), "");
+    EXPECT_EQ(refused, r.status != "OK");
+    EXPECT_EQ(cli_state.exit_requested, !refused);
     EXPECT_TRUE(cli_state.modified) << "the end of the loop commits again";
   }
 }
@@ -187,8 +160,6 @@ TEST_F(Session, NoopIntervalOptionsAndLoginStatusWords) {
     std::string printed;
   } logins[] = {
       {status_only("OKAY"), LOGIN_OK, ""},
-      {status_only("INUSE2"), LOGIN_IN_USE,
-       "Vorn in use and login not forced.\n"},
       {status_only("ok"), LOGIN_UNRECOGNISED, "Unrecognised response (ok).\n"},
       {kNoStatus, LOGIN_NO_REPLY,
        "Connection established but then timed out.\n"},

@@ -9,6 +9,7 @@
 #include "lang/parser.h"
 #include "support/fake_vornal.h"
 #include "tree/node.h"
+#include "tree/strlist.h"
 #include "util/alloc.h"
 #include "util/state.h"
 
@@ -26,6 +27,8 @@ class TreeTest : public ::testing::Test {
   }
   void TearDown() override {
     free_tree();
+    strlist_free(&cli_state.journal);
+    cli_free(cli_state.journal_branch);
     cli_reset_records();
     EXPECT_EQ(fake_vornal::live_handles(), 0) << "message handles leaked";
   }
@@ -67,23 +70,4 @@ std::string printed(Fn fn) {
   fn();
   fflush(stdout);
   return ::testing::internal::GetCapturedStdout();
-}
-
-// Returns a command for path with one pair per word, split at the first
-// "=" as the parser does; free it with talloc_free.
-inline parsed_command *make_command(const char *path,
-                                    std::initializer_list<const char *> words) {
-  parsed_command *pc = talloc_zero(nullptr, struct parsed_command);
-  pc->command = -1;
-  pc->path = talloc_strdup(pc, path);
-  parsed_command_value_pair **tail = &pc->values;
-  for (std::string word : words) {
-    *tail = talloc_zero(pc, struct parsed_command_value_pair);
-    size_t eq = word.find('=');
-    (*tail)->name = talloc_strdup(pc, word.substr(0, eq).c_str());
-    if (eq != std::string::npos)
-      (*tail)->value = talloc_strdup(pc, word.substr(eq + 1).c_str());
-    tail = &(*tail)->next;
-  }
-  return pc;
 }

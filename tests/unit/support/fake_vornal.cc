@@ -1,6 +1,5 @@
 #include "support/fake_vornal.h"
 
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -8,9 +7,7 @@
 #include <set>
 #include <tuple>
 
-struct vornal_message {
-  fake_vornal::reply r;
-};
+struct vornal_message : fake_vornal::reply {};
 
 namespace fake_vornal {
 namespace {
@@ -40,7 +37,7 @@ reply answer_for(const request &q) {
 // out or already released.
 char *copy_out(vornal_message *m, bool status) {
   if (!s.handles.count(m)) abort();
-  const text &t = status ? m->r.status : m->r.body;
+  const text &t = status ? m->status : m->body;
   return t ? strdup(t->c_str()) : nullptr;
 }
 

@@ -23,15 +23,9 @@ struct reply {
   bool handle = true;
   text body, status;
 };
-inline reply answer(text body) {
-  return {true, body, "OK"};
-}
-inline reply status_only(text status) {
-  return {true, std::nullopt, status};
-}
-inline reply no_handle() {
-  return {false, std::nullopt, std::nullopt};
-}
+inline const auto answer = [](text body) { return reply{true, body, "OK"}; };
+inline const auto status_only = [](text s) { return reply{true, {}, s}; };
+inline const auto no_handle = [] { return reply{false, {}, {}}; };
 
 // Forgets all rules and requests.
 void reset();
@@ -42,11 +36,10 @@ void on(int type, text path, reply r, text name = std::nullopt);
 void respond_with(std::function<std::optional<reply>(const request &)> fn);
 // The answer when no rule fits (default: a handle, NULL reply and status).
 void set_default(reply r);
-// The requests so far as texts like 17(NULL,"/a",NULL,NULL,NULL), of one
-// type only when type >= 0.
+// The requests so far as texts like 17(NULL,"/a",NULL,NULL,NULL) (of one
+// type when type >= 0), and forgetting them.
 std::vector<std::string> request_texts(int type = -1);
 void clear_requests();
-// Number of handles handed out and not yet released.
-int live_handles();
+int live_handles();  // handed out and not yet released
 
 }  // namespace fake_vornal
