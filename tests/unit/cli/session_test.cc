@@ -1,6 +1,5 @@
-// Answers vornd never gives (no status, no handle, near-miss statuses) and
-// the corners of the change journal, the options and the login. The
-// transcripts and terminal tests run the same commands against vornd.
+// Answers vornd never gives (no status, no handle, near misses), corners of
+// the change journal, options and login; vornd's answers are transcripts.
 #include <string.h>
 #include <unistd.h>
 

@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "lang/commands.h"
+#include "lang/grammar.h"
 #include "test_util.h"
 #include "util/text.h"
 
@@ -60,7 +62,6 @@ TEST(Alloc, FailedAllocationSaysSoAndKeepsTheOldText) {
   EXPECT_EQ(failing(1, [&] { EXPECT_FALSE(cli_realloc(text, 100)); }), said);
   EXPECT_EQ(failing(1, [&] { EXPECT_EQ(cli_extend(&text, "new"), 1); }),
             said + "Argh. Failed to extend a string!\n");
-  EXPECT_EQ(failing(1, [&] { EXPECT_FALSE(escape_separators("a/b")); }), said);
   for (int n = 1; n <= 4; ++n)
     failing(n, [&] {
       split_words("a b c", 5, &words, ' ', '"', '\\', 0, WORD_DECODE);
@@ -74,8 +75,9 @@ TEST(Alloc, FailedAllocationSaysSoAndKeepsTheOldText) {
   EXPECT_EQ(take(text), "/a/b");
 }
 
-TEST(Text, DecodeAndDequote) {
-  EXPECT_EQ(url_decode(nullptr), nullptr);
+TEST(Text, DecodeDequoteAndKindLists) {
+  EXPECT_EQ(take(kinds_text(KIND_OPTION | KIND_PATH | KIND_VALUE)),
+            "option, path or value");
   EXPECT_EQ(dequote_text(nullptr), nullptr);
   // Non-hex digits count as 0: %zz is a zero byte that ends the text. A
   // "%" without two characters behind it is kept; exactly sized heap copies
@@ -121,9 +123,6 @@ TEST(Text, SplitCommandAndPathLines) {
     int n = split_path_line(c[0], &words);
     EXPECT_EQ(joined(words, n), c[1]) << c[0];
   }
-  char **words = nullptr;
-  int n = split_words("a bc d", 4, &words, ' ', '"', '\\', 0, WORD_RAW);
-  EXPECT_EQ(joined(words, n), "[a][bc]");
 }
 
 TEST(Text, FindUnescapedAndSplitLast) {
