@@ -1,19 +1,15 @@
-// Shared by the shell's unit tests: fresh session records, a fresh library
-// stand-in, small trees built directly with create_node, and helpers that
-// capture what is printed and take over returned texts.
+// Shared by the shell's unit tests: fresh records, stand-in and tree, and
+// helpers that capture what is printed and take over returned texts.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <talloc.h>
 
-#include <initializer_list>
-#include <string>
-#include <vector>
-
 #include "lang/parser.h"
 #include "support/fake_vornal.h"
 #include "tree/node.h"
+#include "tree/strlist.h"
 #include "util/alloc.h"
 #include "util/state.h"
 
@@ -27,40 +23,42 @@ class TreeTest : public ::testing::Test {
   void SetUp() override {
     cli_reset_records();
     fake_vornal::reset();
-    cli_state.root = talloc_zero(nullptr, struct cli_node);
-    cli_state.cwd = cli_state.root;
+    cli_state.root = cli_state.cwd = create_node(nullptr, nullptr, 0);
   }
   void TearDown() override {
     free_tree();
+    strlist_free(&cli_state.journal);
+    cli_free(cli_state.journal_branch);
+    cli_reset_records();
     EXPECT_EQ(fake_vornal::live_handles(), 0) << "message handles leaked";
   }
-
   // Returns the node at the end of names below the root, creating what is
   // missing (exact names, no lookup rules).
   cli_node *add(std::initializer_list<const char *> names) {
     cli_node *node = cli_state.root;
     for (const char *name : names) {
-      cli_node *child = node->first_child;
-      while (child && std::string(child->name) != name) child = child->next;
-      node = child ? child : create_node(node, name, 0);
+      cli_node *c = node->first_child;
+      while (c && std::string(c->name) != name) c = c->next;
+      node = c ? c : create_node(node, name, 0);
     }
     return node;
   }
 };
 
-// Returns an allocator text as a std::string ("<null>" for null) and
-// releases it.
+// Returns an allocator text ("<null>" for null) and releases it.
 inline std::string take(char *text) {
   std::string s = text ? text : "<null>";
   cli_free(text);
   return s;
 }
 
-// Returns the names of node's children joined by ",".
-inline std::string child_names(const cli_node *node) {
+// Returns the tree below node as "name(children...)" text.
+inline std::string shape(const cli_node *node) {
   std::string out;
-  for (const cli_node *c = node->first_child; c; c = c->next)
-    out += (out.empty() ? "" : ",") + std::string(c->name ? c->name : "");
+  for (const cli_node *c = node->first_child; c; c = c->next) {
+    out += (out.empty() ? "" : " ") + std::string(c->name ? c->name : "");
+    if (c->first_child) out += "(" + shape(c) + ")";
+  }
   return out;
 }
 
@@ -72,23 +70,4 @@ std::string printed(Fn fn) {
   fn();
   fflush(stdout);
   return ::testing::internal::GetCapturedStdout();
-}
-
-// Returns a talloc'd command for path with one pair per word, split at the
-// first "=" as the parser does; the caller frees it with talloc_free.
-inline parsed_command *make_command(const char *path,
-                                    std::initializer_list<const char *> words) {
-  parsed_command *pc = talloc_zero(nullptr, struct parsed_command);
-  pc->command = -1;
-  pc->path = talloc_strdup(pc, path);
-  parsed_command_value_pair **tail = &pc->values;
-  for (std::string word : words) {
-    *tail = talloc_zero(pc, struct parsed_command_value_pair);
-    size_t eq = word.find('=');
-    (*tail)->name = talloc_strdup(pc, word.substr(0, eq).c_str());
-    if (eq != std::string::npos)
-      (*tail)->value = talloc_strdup(pc, word.substr(eq + 1).c_str());
-    tail = &(*tail)->next;
-  }
-  return pc;
 }

@@ -1,208 +1,102 @@
-// Node records, string lists, path texts to nodes and back, and loading the
-// tree through the library stand-in (listing and description parsing, the
-// exact requests), side-effect refreshes and show's value lookups.
-#include <string.h>
-
+// Path texts to nodes and back, and loading the tree from odd listing and
+// description replies, side-effect refreshes included.
 #include "commands/side_effects.h"
 #include "test_util.h"
-#include "tree/listing.h"
+#include "tree/candidates.h"
 #include "tree/load.h"
 #include "tree/path.h"
 #include "tree/side_effect.h"
 #include "tree/strlist.h"
+#include "util/text.h"
 
 namespace {
 
-// /a/{b/c, Eth0, eth0, x/y, "My node"}: case twins and names with "/".
-class Tree : public TreeTest {
- protected:
-  void SetUp() override {
-    TreeTest::SetUp();
-    c = add({"a", "b", "c"});
-    b = c->parent;
-    a = b->parent;
-    eth = add({"a", "Eth0"});
-    twin = add({"a", "eth0"});
-    slashed = add({"a", "x/y"});
-    spaced = add({"a", "My node"});
-  }
-  cli_node *a, *b, *c, *eth, *twin, *slashed, *spaced;
-};
-
-TEST_F(Tree, DisconnectFirstMiddleLastOnlyAndStranger) {
-  const char *left[] = {"k1,k2", "k0,k2", "k0,k1"};
-  for (int victim = 0; victim < 3; victim++) {
-    cli_node *p = add({"p"});
-    cli_node *kids[3] = {create_node(p, "k0", 0), create_node(p, "k1", 0),
-                         create_node(p, "k2", 0)};
-    disconnect_child(p, kids[victim]);
-    EXPECT_EQ(kids[victim]->next, nullptr);
-    EXPECT_EQ(kids[victim]->parent, nullptr);
-    talloc_free(kids[victim]);
-    EXPECT_EQ(child_names(p), left[victim]) << "victim " << victim;
-    EXPECT_STREQ(p->last_child->name, victim == 2 ? "k1" : "k2");
-    EXPECT_EQ(p->last_child->next, nullptr);
-    disconnect_child(cli_state.root, p);
-    talloc_free(p);
-  }
-  cli_node *only = add({"p", "only"});
-  disconnect_child(only->parent, only);
-  EXPECT_EQ(add({"p"})->first_child, nullptr);
-  EXPECT_EQ(add({"p"})->last_child, nullptr);
-  talloc_free(only);
-  EXPECT_EQ(printed([&] { disconnect_child(a, c); }),
-            "Argh. Trying to disconnect a child from a parent to whom they "
-            "don't belong.");
-  EXPECT_EQ(child_names(b), "c");
-  EXPECT_EQ(c->parent, b);
+// Returns the path of the node text names ("<null>" for none).
+std::string resolved(const char *text) {
+  return take(path_of_node(node_from_path(text)));
 }
 
-// Walks and ancestor chains show in the path tests below.
-TEST_F(Tree, FindChildAndFindOrCreate) {
-  cli_node *dots = add({"a", ".."});
-  EXPECT_EQ(find_child(a, "."), a);
-  EXPECT_EQ(find_child(a, ".."), cli_state.root);
-  EXPECT_EQ(find_child(cli_state.root, ".."), nullptr);
-  EXPECT_EQ(find_child(a, "\"..\""), dots);  // quoted: a name, not a step
-  EXPECT_EQ(find_child(a, "eth0"), eth);     // the first of the case twins
-  EXPECT_EQ(find_child(a, "x\\/y"), slashed);
-  EXPECT_EQ(find_child(a, "\"X/Y\""), slashed);
-  EXPECT_EQ(find_child(a, "eth"), nullptr);
-  cli_node *made = find_or_create_child(b, "new", 0);
-  EXPECT_EQ(find_or_create_child(b, "NEW", 7), made);
-}
-
-// The filters and the talloc variant are covered by the parser's candidate
-// tests and the loader fuzz target.
-TEST_F(Tree, FailedListGrowthLeavesTheListAlone) {
-  char **list = nullptr;
-  EXPECT_EQ(strlist_append(&list, cli_strdup("kept")), 0);
-  char *text = cli_strdup("lost");
-  cli_alloc_fail_countdown = 1;
-  EXPECT_EQ(printed([&] { EXPECT_EQ(strlist_append(&list, text), 1); }),
-            "__cli_malloc failed!");
-  cli_alloc_fail_countdown = 0;
-  EXPECT_EQ(strlist_count(list), 1);
-  EXPECT_EQ(list[1], nullptr);
-  cli_free(text);
-  strlist_free(&list);
-  EXPECT_EQ(list, nullptr);
-}
-
-TEST_F(Tree, PathTextsAndNodesFromPathsFromTheCwdOrRoot) {
-  cli_state.cwd = a;
-  const struct {
-    const char *text;
-    cli_node *want;
-  } cases[] = {
-      {nullptr, a},          {"", a},
-      {"/", cli_state.root}, {"///", cli_state.root},
-      {"b//c/", c},          {"../..", nullptr},
-      {"b/..", a},           {"nope/..", nullptr},
-      {"/a/eth0", eth},      {"x\\/y", slashed},
-      {"\"x/y\"", slashed},  {"/a/\"X/Y\"", slashed},
-      {"x/y", nullptr},  // two words, no node x
-  };
-  for (const auto &t : cases)
-    EXPECT_EQ(node_from_path(t.text), t.want) << (t.text ? t.text : "null");
-  // Texts of nodes read back as the same nodes.
-  const struct {
-    cli_node *node;
-    const char *path, *branch;
-  } texts[] = {{cli_state.root, "/", "<null>"},
-               {c, "/a/b/c", "a/b/c/"},
-               {slashed, "/a/x\\/y", "a/x/y/"}};
-  for (const auto &t : texts) {
-    EXPECT_EQ(take(path_of_node(t.node)), t.path);
-    EXPECT_EQ(take(branch_of_node(t.node)), t.branch);
-    EXPECT_EQ(node_from_path(t.path), t.node) << t.path;
-  }
-}
-
-TEST_F(Tree, AbsolutePathText) {
-  cli_state.cwd = b;
+TEST_F(TreeTest, PathTextsResolveFromTheCwdOrTheRoot) {
+  // Case twins, a name with "/" and a name "..".
+  for (const char *name : {"Eth0", "eth0", "x/y", ".."}) add({"a", name});
+  cli_state.cwd = add({"a", "b", "c"})->parent;
+  // Text and its node from /a/b; quotes make one name of "x/y" and "..".
   const char *cases[][2] = {
-      {"/any/thing", "/any/thing"}, {nullptr, "/a/b"}, {".", "/a/b"},
-      {"../b/./C", "/a/b/c"},       {"..", "/a"},      {"../eth0", "/a/Eth0"},
-      {"../\"x/y\"", "/a/x\\/y"}};
-  for (const auto &t : cases)
-    EXPECT_EQ(take(absolute_path_text(t[0])), t[1]) << t[1];
-  std::string out =
-      printed([&] { EXPECT_EQ(take(absolute_path_text("zz")), "<null>"); });
-  EXPECT_NE(out.find("Argh. Cannot convert /a/b"), std::string::npos);
+      {"", "/a/b"},           {"/", "/"},
+      {"///", "/"},           {"c//", "/a/b/c"},
+      {"../../..", "<null>"}, {"c/..", "/a/b"},
+      {"nope/..", "<null>"},  {"../ETH0", "/a/Eth0"},
+      {"/a/ETH", "<null>"},   {"../x\\/y", "/a/x\\/y"},
+      {"../x/y", "<null>"},   {"../\"X/Y\"", "/a/x\\/y"},
+      {".", "/a/b"},          {"../\"..\"", "/a/.."},
+      {"../b/./C", "/a/b/c"},
+  };
+  for (const auto &t : cases) {
+    EXPECT_EQ(resolved(t[0]), t[1]) << t[0];
+    // An absolute text stays as typed; a relative one names the node.
+    std::string abs;
+    printed([&] { abs = take(absolute_path_text(t[0])); });
+    EXPECT_EQ(abs, t[0][0] == '/' ? t[0] : t[1]) << t[0];
+  }
+  cli_node *made = find_or_create_child(cli_state.cwd, "NEW", 7);
+  EXPECT_EQ(find_or_create_child(cli_state.cwd, "new", 0), made);
+  // Branch texts read back as the same nodes, in any case.
+  const char *branches[][2] = {
+      {"/", "<null>"}, {"/a/b/c", "a/b/c/"}, {"/a/x\\/y", "a/x/y/"}};
+  for (const auto &t : branches) {
+    char *branch = branch_of_node(node_from_path(t[0]));
+    EXPECT_EQ(take(path_of_node(node_from_branch(branch))), t[0]);
+    EXPECT_EQ(take(branch), t[1]);
+  }
+  EXPECT_EQ(take(path_of_node(node_from_branch("A/X/Y/"))), "/a/x\\/y");
   // Without a terminal there is no tree to resolve against.
   cli_opts.interactive = false;
-  EXPECT_EQ(take(absolute_path_text("x/y")), "/x/y");
   EXPECT_EQ(take(absolute_path_text("..")), "/..");
 }
 
-TEST_F(Tree, ResolvePrefixSplitsWhatExistsFromTheRest) {
-  cli_node *exact = add({"s", "a"});
+TEST_F(TreeTest, PrefixesSplitWhatExistsAndCandidatesSkipHidden) {
+  add({"a", "b", "c"});
+  add({"s", "a"});
   add({"s", "ab"});
-  const struct {
-    const char *text, *prefix, *rest;
-    cli_node *want;
-  } cases[] = {
-      {"a/b/new", "a/b/", "new", b},
-      {"/a/b", "/a/b/", "", b},
-      {"/A/\"b\"/c/d", "/A/\"b\"/c/", "d", c},
+  const char *cases[][4] = {
+      // text, node, prefix, rest
+      {"a/b/new", "/a/b", "a/b/", "new"},
+      {"/A/\"b\"/c/d", "/a/b/c", "/A/\"b\"/c/", "d"},
       // The rest is cut by character count: a doubled separator shifts it.
-      {"a//b/new", "a/b/", "/new", b},
-      {"/a//b//new", "/a/b/", "//new", b},
-      {"/zz/top", "/", "zz/top", cli_state.root},
-      {"/s/a", "/s/a/", "", exact},  // the exact name, not a prefix
-      {"/s/abc", "/s/", "abc", exact->parent},
+      {"/a//b//new", "/a/b", "/a/b/", "//new"},
+      {"/s/a", "/s/a", "/s/a/", ""},  // the exact name, not a prefix
+      {"/s/abc", "/s", "/s/", "abc"},
+      {"zz/top", "/", "<null>", "zz/top"},
   };
   for (const auto &t : cases) {
-    char *prefix = nullptr, *rest = cli_strdup(t.text);
-    EXPECT_EQ(resolve_path_prefix(&prefix, &rest), t.want) << t.text;
-    EXPECT_EQ(take(prefix) + "|" + take(rest),
-              std::string(t.prefix) + "|" + t.rest);
+    char *prefix = nullptr, *rest = cli_strdup(t[0]);
+    EXPECT_EQ(take(path_of_node(resolve_path_prefix(&prefix, &rest))), t[1]);
+    EXPECT_EQ(take(prefix) + "|" + take(rest), std::string(t[2]) + "|" + t[3]);
   }
-  // Nothing resolves: the rest is untouched, not even copied.
-  char *prefix = nullptr, *rest = cli_strdup("zz/top"), *given = rest;
-  EXPECT_EQ(resolve_path_prefix(&prefix, &rest), cli_state.root);
-  EXPECT_EQ(prefix, nullptr);
-  EXPECT_EQ(rest, given);
-  cli_free(rest);
+  // Completion offers nothing in or below a hidden branch.
+  add({"s"})->hidden = 1;
+  char **offered =
+      child_candidates(cli_state.root, 0, 0, NODE_SELECT_BRANCH, 0, 1);
+  EXPECT_EQ(take(join_words(",", offered, strlist_count(offered))),
+            "a/b/c,a/b/,a/");
+  strlist_free(&offered);
 }
 
-class Load : public TreeTest {
- protected:
-  // Every description is answered "ops g" unless a test says otherwise.
-  void SetUp() override {
-    TreeTest::SetUp();
-    fake_vornal::on(VORNAL_MSG_DESCRIBE, std::nullopt, answer("ops g"));
-  }
-  void list(const char *path, const char *reply) {
-    fake_vornal::on(VORNAL_MSG_LIST, path, answer(reply));
-  }
-  // Returns the paths of the description requests, in order.
-  strings described() {
-    strings out;
-    for (const fake_vornal::request &q : fake_vornal::requests())
-      if (q.type == VORNAL_MSG_DESCRIBE) out.push_back(q.args[1].value());
-    return out;
-  }
-};
+// Answers every description "ops g" and lists listing at path.
+void serve(const char *path, const char *listing) {
+  fake_vornal::on(VORNAL_MSG_DESCRIBE, std::nullopt, answer("ops g"));
+  fake_vornal::on(VORNAL_MSG_LIST, path, answer(listing));
+}
 
-// Returns the whole tree below node as "name(children...)" text.
-std::string shape(const cli_node *node) {
+// Returns the paths of the requests of type, space separated.
+std::string sent(int type) {
   std::string out;
-  for (const cli_node *c = node->first_child; c; c = c->next) {
-    out += (out.empty() ? "" : " ") + std::string(c->name);
-    if (c->first_child) out += "(" + shape(c) + ")";
-  }
+  for (const std::string &r : fake_vornal::request_texts(type))
+    out += (out.empty() ? "" : " ") + r.substr(9, r.find("\",NULL", 9) - 9);
   return out;
 }
 
-// Returns a request text for type with path and name in their places.
-std::string req(int type, const char *path, const char *name = nullptr) {
-  std::string n = name ? "\"" + std::string(name) + "\"" : "NULL";
-  return std::to_string(type) + "(NULL,\"" + path + "\",NULL," + n + ",NULL)";
-}
-
-TEST_F(Load, ListingShapes) {
+TEST_F(TreeTest, ListingsOfEveryShape) {
   const char *cases[][3] = {
       // A jump of two or more levels keeps the previous parent; a shorter
       // line climbs from the previous parent.
@@ -217,203 +111,118 @@ TEST_F(Load, ListingShapes) {
        "/a\\/b /a\\/b/kid /c\\/d /e+f g /back\\slash"},
       {"\na\n\na/b\n", "a(b)", "/a /a/b"},  // empty lines are skipped
   };
-  cli_state.cwd = add({"stale"});
   for (const auto &c : cases) {
     fake_vornal::reset();
-    fake_vornal::on(VORNAL_MSG_DESCRIBE, std::nullopt, answer("ops g"));
-    list("/", c[0]);
+    serve("/", c[0]);
+    cli_state.cwd = add({"stale"});
     EXPECT_EQ(build_tree(), 0);
     EXPECT_EQ(shape(cli_state.root), c[1]) << c[0];
     // One listing of the root, which is never described; then the nodes
     // depth first.
-    EXPECT_EQ(fake_vornal::request_texts(VORNAL_MSG_LIST),
-              strings{req(17, "/")});
-    EXPECT_EQ(fake_vornal::request_texts().at(1).substr(0, 3), "18(");
-    EXPECT_EQ(cli_state.cwd, cli_state.root);
-    EXPECT_EQ(cli_state.root->name, nullptr);
-    EXPECT_EQ(talloc_parent(cli_state.root), nullptr);
-    EXPECT_EQ(cli_state.root->flags, 0u);
-    EXPECT_EQ(cli_state.root->first_child->flags, 0x10u);
-    std::string paths;
-    for (const std::string &p : described())
-      paths += (paths.empty() ? "" : " ") + p;
-    EXPECT_EQ(paths, c[2]) << c[0];
+    EXPECT_EQ(sent(VORNAL_MSG_LIST), "/");
+    EXPECT_EQ(sent(VORNAL_MSG_DESCRIBE), c[2]) << c[0];
   }
   // Short lines never climb above the requested node.
   cli_node *top = add({"top"});
-  list("/top", "q/r/s\nt");
+  serve("/top", "q/r/s\nt");
   load_subtree(top);
   EXPECT_EQ(shape(top), "s t");
 }
 
-TEST_F(Load, ReloadReplacesDescendantsAndMovesTheCwd) {
-  list("/", "net\nnet/eth0\nnet/eth0/mtu\nsys");
+TEST_F(TreeTest, ReloadReplacesDescendantsAndMovesTheCwd) {
+  serve("/", "net\nnet/eth0\nnet/eth0/mtu\nsys");
   build_tree();
   cli_node *net = cli_state.root->first_child;
   cli_state.cwd = net->first_child->first_child;  // /net/eth0/mtu
   cli_state.root->last_child->matches = net->first_child;
   fake_vornal::reset();
-  list("/net", "eth1\neth1/mtu");
-  fake_vornal::on(VORNAL_MSG_DESCRIBE, std::nullopt, answer("ops gs"));
+  serve("/net", "eth1\neth1/mtu");
   load_subtree(net);
   EXPECT_EQ(shape(cli_state.root), "net(eth1(mtu)) sys");
   EXPECT_EQ(cli_state.cwd, net);
   EXPECT_EQ(cli_state.root->last_child->matches, nullptr);
-  EXPECT_EQ(net->first_child->flags, 0x30u);
-  EXPECT_EQ(net->flags, 0x10u);  // not described again
+  EXPECT_EQ(sent(VORNAL_MSG_DESCRIBE), "/net/eth1 /net/eth1/mtu");
   // A listing without reply or handle leaves no children.
   for (fake_vornal::reply r : {status_only("OK"), no_handle()}) {
-    fake_vornal::reset();
-    fake_vornal::on(VORNAL_MSG_LIST, std::nullopt, r);
+    fake_vornal::on(VORNAL_MSG_LIST, "/net", r);
     load_subtree(net);
-    EXPECT_EQ(net->first_child, nullptr);
-    EXPECT_EQ(net->last_child, nullptr);
-    EXPECT_EQ(fake_vornal::request_texts().size(), 1u);
+    EXPECT_TRUE(!net->first_child && !net->last_child);
   }
 }
 
-TEST_F(Load, DescriptionLines) {
-  list("/", "p\nq\ntz");
+TEST_F(TreeTest, DescriptionLines) {
+  serve("/", "p\nq\ntz\nn");
   fake_vornal::on(
       VORNAL_MSG_DESCRIBE, "/p",
       answer("len 4\nops gs\nflags.1 hide\nops adhlgsrm\nnonsense"));
   fake_vornal::on(VORNAL_MSG_DESCRIBE, "/q",
                   answer("matches /tz\nchoices\nmatches\nmatches /none\nlen"));
-  fake_vornal::on(
-      VORNAL_MSG_DESCRIBE, "/tz",
-      answer("ops gsgsgsgsgsgsgsgsgs\nchoices UTC\nchoices Europe/Oslo\n"
-             "choices two words"));
-  build_tree();
+  fake_vornal::on(VORNAL_MSG_DESCRIBE, "/tz",
+                  answer("ops gsgsgsgsgsgsgsgsgs\nchoices UTC\n"
+                         "choices Europe/Oslo\nchoices two words"));
+  fake_vornal::on(VORNAL_MSG_DESCRIBE, "/n", status_only("OK"));
+  cli_opts.interactive = true;
+  cli_state.status = 3;
+  EXPECT_EQ(printed([] { build_tree(); }), "ERR No reply received.\n");
+  EXPECT_EQ(cli_state.status, 3);  // a terminal keeps its status
   cli_node *p = cli_state.root->first_child, *q = p->next, *tz = q->next;
   EXPECT_EQ(p->flags, 0xFFu);
   EXPECT_STREQ(p->ops, "adhlgsrm");
   EXPECT_EQ(p->hidden, 1);
   EXPECT_EQ(q->matches, tz);  // an unresolvable later line changes nothing
-  EXPECT_EQ(q->flags, 0u);
-  EXPECT_EQ(q->choices, nullptr);
-  EXPECT_EQ(q->hidden, 0);
+  EXPECT_TRUE(!q->flags && !q->choices && !q->hidden);
   ASSERT_EQ(strlist_count(tz->choices), 3);
-  EXPECT_STREQ(tz->choices[1], "Europe/Oslo");
-  EXPECT_STREQ(tz->choices[2], "two words");
-  EXPECT_EQ(talloc_parent(tz->choices), tz);
+  EXPECT_EQ(std::string(tz->choices[1]) + "|" + tz->choices[2],
+            "Europe/Oslo|two words");
   EXPECT_STREQ(tz->ops, "gsgsgsgsgsgsgsgsgs");  // too long for the record
   EXPECT_EQ(tz->flags, 0x30u);
-}
-
-TEST_F(Load, DescriptionWithoutReply) {
-  cli_node *n = add({"n"});
-  fake_vornal::reset();
-  fake_vornal::on(VORNAL_MSG_DESCRIBE, "/n", status_only("OK"));
-  cli_state.status = 3;
-  EXPECT_EQ(printed([&] { load_node_attributes(n); }),
-            "ERR No reply received.\n");
-  EXPECT_EQ(cli_state.status, 3);  // a terminal keeps its status
   cli_opts.interactive = false;
-  EXPECT_EQ(printed([&] { load_node_attributes(n); }),
+  EXPECT_EQ(printed([&] { load_node_attributes(tz->next); }),
             "ERR No reply received.\n");
   EXPECT_EQ(cli_state.status, -12);
-  fake_vornal::reset();
   fake_vornal::on(VORNAL_MSG_DESCRIBE, "/n", no_handle());
   cli_state.status = 0;
-  EXPECT_EQ(printed([&] { load_node_attributes(n); }), "");
+  EXPECT_EQ(printed([&] { load_node_attributes(tz->next); }), "");
   EXPECT_EQ(cli_state.status, 0);
 }
 
-TEST_F(Load, ShowAsksOncePerReadableNodeAndHidesHiddenOnes) {
-  cli_node *net = add({"net"});
-  add({"net", "eth0", "mtu"})->flags = NODE_OP_GET;
-  add({"net", "eth0", "shadow"})->hidden = 1;
-  add({"net", "eth0", "shadow", "inner"})->flags = NODE_OP_GET;
-  add({"net", "eth1", "speed"})->flags = NODE_OP_GET;
-  add({"net", "eth1", "lost"})->flags = NODE_OP_GET;
-  fake_vornal::on(VORNAL_MSG_GET, "/net/eth0", "mtu", answer("1500"));
-  fake_vornal::on(VORNAL_MSG_GET, "/net/eth1", "speed",
-                  status_only("ERR No such file or directory"));
-  fake_vornal::on(VORNAL_MSG_GET, "/net/eth1", "lost", no_handle());
-  EXPECT_EQ(printed([&] { print_tree(net, 1, 1); }),
-            "net\n  eth0\n    mtu=1500\n  eth1\n"
-            "    speed=ERR No such file or directory\n    lost\n");
-  EXPECT_EQ(fake_vornal::request_texts(),
-            (strings{req(15, "/net/eth0", "mtu"), req(15, "/net/eth1", "speed"),
-                     req(15, "/net/eth1", "lost")}));
-  // A hidden node itself: no line of its own, its children at depth 1.
-  fake_vornal::clear_requests();
-  EXPECT_EQ(printed([&] {
-              print_tree(add({"net", "eth0", "shadow"}), 0, 1);
-            }),
-            "  inner\n");
-  EXPECT_TRUE(fake_vornal::requests().empty());
-}
-
-const char entry[] = "/param/side-effect/net/eth0";
-
-class SideEffect : public Load {
- protected:
-  void SetUp() override {
-    Load::SetUp();
-    add({"param", "side-effect", "net", "eth0"});
-    add({"net", "eth0", "mtu"});
-    add({"net", "routes", "old"});
-  }
-  // Runs check_side_effects on a command for path with the given pair names
-  // and returns what it printed.
-  std::string check(const char *path, std::initializer_list<const char *> names,
-                    int per_value) {
-    parsed_command *pc = make_command(path, names);
-    std::string out = printed([&] { check_side_effects(pc, per_value); });
-    talloc_free(pc);
-    return out;
-  }
-  void value(const char *name, fake_vornal::reply r) {
-    fake_vornal::on(VORNAL_MSG_GET, entry, name, r);
-  }
-};
-
-TEST_F(SideEffect, OneValueRequestPerPairInOrder) {
-  value("mtu", answer(".net.routes"));
-  value("speed", answer(".net.eth0"));
-  list("/net/routes", "r1\nr2");
-  list("/net/eth0", "mtu\nspeed");
-  EXPECT_EQ(check("/net/eth0", {"mtu", "speed"}, 1), "");
-  EXPECT_EQ(fake_vornal::request_texts(),
-            (strings{req(15, entry, "mtu"), req(17, "/net/routes"),
-                     req(18, "/net/routes/r1"), req(18, "/net/routes/r2"),
-                     req(15, entry, "speed"), req(17, "/net/eth0"),
-                     req(18, "/net/eth0/mtu"), req(18, "/net/eth0/speed")}));
-  EXPECT_EQ(child_names(add({"net", "routes"})), "r1,r2");
-}
-
-TEST_F(SideEffect, SkipsUnknownPathsAndMissingValues) {
-  value("mtu", answer(".net.gone"));
-  EXPECT_EQ(check("/net/eth0", {"mtu"}, 1),
-            "Hmm. Side effect path .net.gone doesn't seem to exist.\n");
-  // No local entry: the daemon is not even asked.
-  fake_vornal::clear_requests();
-  EXPECT_EQ(check("/net/routes", {"mtu"}, 1), "");
-  EXPECT_TRUE(fake_vornal::requests().empty());
-  value("speed", status_only("ERR No such file or directory"));
-  value("lost", no_handle());
-  EXPECT_EQ(check("/net/eth0", {"speed", "lost"}, 1), "");
-  EXPECT_EQ(fake_vornal::request_texts(),
-            (strings{req(15, entry, "speed"), req(15, entry, "lost")}));
-  EXPECT_EQ(child_names(add({"net", "routes"})), "old");
-}
-
-TEST_F(SideEffect, RelativeValuesAndNodeChanges) {
+// A side-effect entry's value names the subtree to re-read, "."-separated
+// from the root or relative to the current node.
+TEST_F(TreeTest, SideEffectsRereadWhatTheirEntriesName) {
+  const char entry[] = "/param/side-effect/net/eth0",
+             gone[] =
+                 "Hmm. Side effect path .net.gone doesn't seem to exist.\n";
+  add({"param", "side-effect", "net", "eth0"});
+  add({"net", "eth0", "mtu"});
+  add({"net", "routes", "old"});
+  fake_vornal::on(VORNAL_MSG_GET, entry, answer(".net.routes"), "mtu");
+  fake_vornal::on(VORNAL_MSG_GET, entry, answer(".net.gone"), "gone");
+  fake_vornal::on(VORNAL_MSG_GET, entry, no_handle(), "lost");
+  fake_vornal::on(VORNAL_MSG_GET, entry,
+                  status_only("ERR No such file or directory"), "bad");
+  fake_vornal::on(VORNAL_MSG_GET, entry, answer("eth0"), "");
+  serve("/net/routes", "r1\nr2");
+  serve("/net/eth0", "mtu\nspeed");
+  // A set refreshes per pair; a structure change reads the entry of its
+  // parent path, unnamed. The lines are read as in a script.
+  const char *cases[][3] = {
+      {"set /net/eth0 lost= mtu= bad=", "", "/net/routes"},
+      {"set /net/eth0 gone=", gone, ""},
+      {"set /net/routes mtu=", "", ""},  // no entry: nothing asked
+      {"create /net/eth0/vlan", "", "/net/eth0"},
+      {"delete /net/eth0/vlan/", "", "/net/eth0"},
+  };
   cli_state.cwd = add({"net"});
-  value("mtu", answer("routes"));  // resolved from the current node
-  list("/net/routes", "fresh");
-  refresh_side_effect(entry, "mtu");
-  EXPECT_EQ(child_names(add({"net", "routes"})), "fresh");
-  // A create, delete or rename of /net/eth0/vlan reads the entry of
-  // /net/eth0 itself, with an empty parameter name.
-  fake_vornal::reset();
-  value("", answer(".net.routes"));
-  fake_vornal::on(VORNAL_MSG_LIST, "/net/routes", status_only("OK"));
-  EXPECT_EQ(check("/net/eth0/vlan", {"ignored"}, 0), "");
-  EXPECT_EQ(fake_vornal::request_texts(),
-            (strings{req(15, entry, ""), req(17, "/net/routes")}));
-  EXPECT_EQ(child_names(add({"net", "routes"})), "");
+  cli_opts.interactive = false;
+  for (const auto &c : cases) {
+    fake_vornal::clear_requests();
+    parsed_command *pc = parse_command_line(c[0], 0);
+    ASSERT_NE(pc, nullptr) << c[0];
+    EXPECT_EQ(printed([&] { check_side_effects(pc, c[0][0] == 's'); }), c[1]);
+    free_parsed_command(pc);
+    EXPECT_EQ(sent(VORNAL_MSG_LIST), c[2]) << c[0];
+  }
+  EXPECT_EQ(shape(add({"net"})), "eth0(mtu speed) routes(r1 r2)");
 }
 
 }  // namespace
