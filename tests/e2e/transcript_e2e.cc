@@ -39,6 +39,7 @@ struct Case {
 // What a file's cases share: its daemon and the texts that @NAME@ stands for.
 struct Context {
   e2e::Daemon daemon;
+  std::unique_ptr<e2e::RawClient> other;  // another session of the user
   std::map<std::string, std::string> names;
   std::string fill(std::string text) const;
 };
@@ -288,22 +289,30 @@ bool echo_off(const e2e::Pty &p) {
   });
 }
 
+// Returns another session of the user on x's daemon, forced or not.
+std::unique_ptr<e2e::RawClient> login(const Context &x, bool force) {
+  auto c = std::make_unique<e2e::RawClient>(x.daemon.socket());
+  EXPECT_EQ(c->login(e2e::user(), force), "OK");
+  return c;
+}
+
 // Does one action of a terminal case to x's daemon or to the terminal.
 void act(const std::string &what, e2e::Pty &p, Context &x) {
-  if (what == "stop")
-    x.daemon.signal(SIGSTOP);
-  else if (what == "cont")
-    x.daemon.signal(SIGCONT);
-  else if (what == "kill")
-    x.daemon.signal(SIGKILL);
-  else if (what == "restart")
+  static const std::map<std::string, int> signals = {
+      {"stop", SIGSTOP}, {"cont", SIGCONT}, {"kill", SIGKILL}};
+  if (signals.contains(what)) {
+    x.daemon.signal(signals.at(what));
+  } else if (what == "restart") {
     x.daemon.restart();
-  else if (what == "hangup")
+  } else if (what == "hangup") {
     p.hang_up();
-  else if (what.starts_with("sleep "))
+  } else if (what == "takeover") {
+    x.other = login(x, true);
+  } else if (what.starts_with("sleep ")) {
     usleep(std::stod(what.substr(6)) * 1e6);
-  else
+  } else {
     ADD_FAILURE() << "unknown action " << what;
+  }
 }
 
 // Runs a terminal case against x's daemon: types its keys once the screen
@@ -370,10 +379,9 @@ TEST_P(Transcript, Run) {
       for (const std::string &a : c.daemon) args.push_back(x.fill(a));
       x.daemon.restart(args);
     }
-    std::unique_ptr<e2e::RawClient> held;
-    if (c.hold) held = std::make_unique<e2e::RawClient>(x.daemon.socket());
-    EXPECT_TRUE(!held || held->login(e2e::user()) == "OK");
+    if (c.hold) x.other = login(x, false);
     c.terminal ? run_terminal(c, x) : run_script(c, x);
+    x.other.reset();
     x.daemon.signal(SIGCONT);  // a failed case may have left it stopped
   }
 }
