@@ -34,20 +34,18 @@ void check_storable(const vornd::Tree &running, const vornd::Model &model) {
 void fuzz_vornd_store(std::string_view in) {
   static std::unique_ptr<vornd::Model> model = must_load(R"({"nodes": [
  {"name": "sys", "children": [{"name": "name", "type": "string", "max_len": 8,
-   "pattern": "[a-z]*"}, {"name": "level", "type": "integer", "min": 1,
-   "max": 5}, {"name": "on", "type": "boolean"}]},
- {"name": "ports", "ops": "adhl", "mirror": "/state", "entry": {"ops": "hlr",
-  "children": [{"name": "mtu", "type": "integer", "min": 68, "max": 9000},
-   {"name": "tap", "type": "boolean", "reveal": {"when": "true", "at": "/",
-    "node": {"name": "tapping"}}}]}, "entries": ["a", "b"]},
- {"name": "state", "entry": {"children": [{"name": "link", "type": "string",
-  "ops": "hg"}]}}]})");
+ "pattern": "[a-z]*"}, {"name": "level", "type": "integer", "min": 1, "max": 5},
+ {"name": "on", "type": "boolean"}]}, {"name": "ports", "ops": "adhl", "mirror":
+ "/state", "entry": {"ops": "hlr", "children": [{"name": "mtu", "max": 9000,
+ "type": "integer", "min": 68}, {"name": "tap", "type": "boolean", "reveal":
+ {"when": "true", "at": "/", "node": {"name": "tapping"}}}]}, "entries": ["a",
+ "b"]}, {"name": "state", "entry": {"children": [{"name": "link", "ops": "hg",
+ "type": "string"}]}}]})");
   vornd::Tree t(*model);
   std::string before = vornd::store_text(t);
   if (!vornd::apply_store_text(t, in, "fuzz").empty())
     return check(vornd::store_text(t) == before, "refused store changed");
   check_storable(t, *model);
-  for (const auto &part : vornd::split_path(in)) check(!part.empty(), "path");
 }
 
 // Loads a model: refused naming its origin, or listed, described, stored.
@@ -58,7 +56,6 @@ void fuzz_vornd_model(std::string_view in) {
   vornd::Core core(**m, "");  // settles mirrors and reveals, as at start
   check(vornd::do_list(core.running(), "/").status == "OK", "list of /");
   vornd::do_describe(core.running(), "/");
-  vornd::do_help(core.running(), "/");
   check_storable(core.running(), **m);
 }
 
@@ -67,12 +64,8 @@ void fuzz_vornd_users(std::string_view in) {
   std::string error, back;
   std::optional<vornd::Users> users = vornd::parse_users(in, "u", error);
   if (!users) return check(error.rfind("u:", 0) == 0, "error origin");
-  for (const auto &[name, hash] : *users) {
-    check(!name.empty() && name.find_first_of(":\n") == std::string::npos &&
-              name[0] != '#',
-          "user name");
-    back += name + ":" + hash + "\n";
-  }
+  // A bad name (empty, with ':' or a line end, led by '#') reads back wrong.
+  for (const auto &[name, hash] : *users) back += name + ":" + hash + "\n";
   check(vornd::parse_users(back, "again", error) == users, "users round trip");
 }
 
@@ -89,23 +82,18 @@ void fuzz_vornd_request(std::string_view in) {
   reader.feed(in);
   wire::Frame f;
   for (int n = 0; n < 64 && reader.next(f) == wire::DecodeStatus::ok; ++n) {
-    const wire::Request &q = f.request;
     if (f.kind != wire::Kind::request) break;
-    wire::Reply r{q.id, std::nullopt, "OK"};
-    if (q.type == vornd::kLogin) {
+    const wire::Request &q = f.request;
+    vornd::Answer a{std::nullopt, "OK"};
+    if (q.type == vornd::kLogin)
       s.emplace(core.open_session(q.args[3].value_or("")));
-    } else if (q.type == vornd::kLogout) {
+    else if (q.type == vornd::kLogout)
       s.reset();
-    } else if (q.type != vornd::kNoop && !s) {
-      r.status = "ERR Not logged in";
-    } else if (q.type != vornd::kNoop) {
-      vornd::Answer a = core.handle(*s, q);
-      r = {q.id, std::move(a.reply), std::move(a.status)};
-    }
-    check(wire::encode(r).size() <= wire::kLengthSize + wire::kMaxFrame,
+    else if (q.type != vornd::kNoop && s)
+      a = core.handle(*s, q);
+    check(wire::encode(wire::Reply{q.id, a.reply, a.status}).size() <=
+              wire::kLengthSize + wire::kMaxFrame,
           "reply over the frame limit");
-    if (q.type == vornd::kCommit || q.type == vornd::kRevert)
-      check_storable(core.running(), *demo);
   }
   check_storable(core.running(), *demo);
 }

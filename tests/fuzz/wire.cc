@@ -1,5 +1,4 @@
-// Fuzz targets of the wire: the frame reader, and the client library's
-// connection reading what a daemon sends.
+// Fuzz targets of the wire: the frame reader and the library's connection.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,21 +21,21 @@ void fuzz_wire_frame(std::string_view in) {
   reader.set_limit(limit);
   reader.feed(all.substr(0, cut));
   wire::Frame f, back;
-  for (bool fed_rest = false;;) {
-    wire::DecodeStatus st = reader.next(f);
-    if (st == wire::DecodeStatus::need_more && !fed_rest) {
-      reader.feed(all.substr(cut));
-      fed_rest = true;
+  for (wire::DecodeStatus st;
+       (st = reader.next(f)) != wire::DecodeStatus::bad;) {
+    if (st == wire::DecodeStatus::need_more && cut == all.size()) break;
+    if (st == wire::DecodeStatus::need_more) {
+      reader.feed(all.substr(std::exchange(cut, all.size())));
       continue;
     }
-    if (st != wire::DecodeStatus::ok) break;
     std::string again = f.kind == wire::Kind::request ? wire::encode(f.request)
                         : f.kind == wire::Kind::reply ? wire::encode(f.reply)
                                                       : wire::encode(f.notice);
-    check(again.size() - wire::kLengthSize <= limit, "frame over the limit");
-    check(wire::decode_body(std::string_view(again).substr(wire::kLengthSize),
-                            back) == wire::DecodeStatus::ok,
-          "re-encoded frame refused");
+    check(
+        again.size() - wire::kLengthSize <= limit &&
+            wire::decode_body(std::string_view(again).substr(wire::kLengthSize),
+                              back) == wire::DecodeStatus::ok,
+        "re-encoded frame over the limit or refused");
   }
   (void)wire::decode_hello(all);
 }
@@ -44,7 +43,7 @@ void fuzz_wire_frame(std::string_view in) {
 // Plays the daemon after the greeting, then ends its stream: each answer
 // has the id asked for; the connection ends in a state, never waiting.
 void fuzz_vornal_reply(std::string_view in) {
-  int sv[2];
+  int sv[2];  // the library's end and the daemon's
   if (in.size() > 64 * 1024) return;
   check(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) == 0, "pair");
   check(write(sv[1], in.data(), in.size()) == ssize_t(in.size()), "write");
@@ -59,10 +58,7 @@ void fuzz_vornal_reply(std::string_view in) {
       check(!r || r->id == id, "answer to another request");
       c.poll_incoming();
     }
-    int s = c.state();
-    check(s == VORNAL_STATE_CONNECTED || s == VORNAL_STATE_HUNG ||
-              s == VORNAL_STATE_ENDED || s == VORNAL_STATE_LOST,
-          "state");
+    check(c.state() != VORNAL_STATE_NOT_CONNECTED, "no state it can be in");
   }
   close(sv[1]);
 }

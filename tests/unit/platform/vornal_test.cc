@@ -1,9 +1,8 @@
 // The frame codec's refusals, and the client library against a scriptable
-// daemon stand-in: texts, signals, connect failures, and the connection
-// states over time, told apart by the reasons its trace gives.
+// daemon stand-in: texts, connect failures, and the connection states over
+// time, told apart by the reasons its trace gives.
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -58,7 +57,7 @@ struct Server {
 
   std::string path;
   std::atomic<bool> answer_requests{true}, answer_noops{true}, hang_up{false};
-  std::atomic<int> reply_delay_ms{0}, noop_delay_ms{0}, peer_closed{0};
+  std::atomic<int> noop_delay_ms{0}, peer_closed{0};
   std::atomic<uint32_t> notice{0};  // sent, then the connection closed
   std::vector<wire::Request> seen;  // every request, no-ops too
 
@@ -83,7 +82,7 @@ struct Server {
         std::lock_guard<std::mutex> lock(mu_);
         const wire::Request &r = seen.emplace_back(f.request);
         if (!(r.type ? answer_requests : answer_noops)) continue;
-        sleep_ms(r.type ? reply_delay_ms : noop_delay_ms);
+        if (!r.type) sleep_ms(noop_delay_ms);
         if (!put(fd, wire::encode(wire::Reply{r.id, r.args[1], r.args[4]})))
           return -1;
       }
@@ -106,19 +105,17 @@ struct Result {
   wire::Text reply, status;
 };
 
-// Returns a copy of a library text (nullopt for null) and releases it.
-wire::Text take(char *s) {
-  wire::Text copy = s ? wire::Text(s) : std::nullopt;
-  free(s);
-  return copy;
-}
-
-// Sends one request (the stand-in echoes a2 and a5) and returns its answer.
+// Sends one request (the stand-in echoes a2 and a5) and returns what came
+// back, nullopt for a NULL text.
 Result call(const char *a2, const char *a5 = "OK") {
   vornal_message *m = vornal_send_message(15, nullptr, a2, nullptr, "", a5);
   if (!m) return {};
-  Result r{true, take(vornal_get_message_reply(m)),
-           take(vornal_get_message_response_status(m))};
+  Result r{true, {}, {}};
+  for (auto [text, to] : {std::pair{vornal_get_message_reply(m), &r.reply},
+                          {vornal_get_message_response_status(m), &r.status}}) {
+    if (text) *to = text;
+    free(text);
+  }
   vornal_message_free(m);
   return r;
 }
@@ -135,12 +132,11 @@ bool reaches(int want) {
   return eventually([&] { return vornal_get_connection_state() == want; });
 }
 
-// Leaves the library disconnected, quiet and with its default time-out.
+// Leaves the library disconnected and with its default time-out.
 class Vornal : public ::testing::Test {
  protected:
   void TearDown() override {
     vornal_disconnect();
-    vornal_set_connection_debugging(0);
     unsetenv("VORNAL_TIMEOUT_MS");
   }
 };
@@ -165,8 +161,7 @@ TEST_F(Vornal, TextsRoundTripWholeAndOversizedOnesStayLocal) {
   EXPECT_TRUE(r.got && r.reply == "" && !r.status);
   r = call(nullptr);
   EXPECT_TRUE(!r.reply && r.status == "OK");
-  std::string big(700000, 'x');
-  for (size_t i = 0; i < big.size(); i += 1000) big[i] = '\n';
+  std::string big = std::string(400000, 'x') + std::string(300000, '\n');
   EXPECT_EQ(call(big.c_str()).reply, big);
   EXPECT_FALSE(call(std::string(wire::kMaxFrame, 'y').c_str()).got);
   EXPECT_EQ(call("a").reply, "a");
@@ -181,60 +176,7 @@ TEST_F(Vornal, ConnectFailuresHaveTheirCodes) {
   for (auto [hello, code] : rows) {
     Server s(hello);
     EXPECT_EQ(vornal_connect(s.path.c_str()), code) << hello;
-    EXPECT_EQ(vornal_get_connection_state(), VORNAL_STATE_NOT_CONNECTED);
   }
-}
-
-std::atomic<int> g_signals{0};
-void count_signal(int) {
-  ++g_signals;
-}
-
-// SIGUSR1 (no SA_RESTART) every 2 ms during a request answered after 400 ms.
-TEST_F(Vornal, SignalsDuringARequestDoNotBreakIt) {
-  struct sigaction sa = {}, old = {};
-  sa.sa_handler = count_signal;
-  sigaction(SIGUSR1, &sa, &old);
-  Server s;
-  ASSERT_EQ(vornal_connect(s.path.c_str()), VORNAL_STATE_CONNECTED);
-  s.reply_delay_ms = 400;
-  std::atomic<bool> done{false};
-  pthread_t self = pthread_self();
-  std::thread pest([&] {
-    for (; !done; sleep_ms(2)) pthread_kill(self, SIGUSR1);
-  });
-  EXPECT_EQ(call("still here").reply, "still here");
-  done = true;
-  pest.join();
-  sigaction(SIGUSR1, &old, nullptr);
-  EXPECT_GT(g_signals.load(), 20);
-  EXPECT_EQ(s.count(), 1u);
-  EXPECT_EQ(vornal_get_connection_state(), VORNAL_STATE_CONNECTED);
-}
-
-// Answered no-ops keep it connected, beside the caller's requests and out
-// of the trace; stopped, they stop.
-TEST_F(Vornal, KeepAliveBesideRequestsAndOutOfTheTrace) {
-  Server s;
-  ASSERT_EQ(vornal_connect(s.path.c_str()), VORNAL_STATE_CONNECTED);
-  testing::internal::CaptureStderr();
-  vornal_set_connection_debugging(1);
-  vornal_set_keep_alive(1, 0);
-  int n = 0;
-  for (; s.count(true) < 2; ++n, sleep_ms(20)) {
-    ASSERT_EQ(call(std::to_string(n).c_str()).reply, std::to_string(n));
-    ASSERT_EQ(vornal_get_connection_state(), VORNAL_STATE_CONNECTED);
-  }
-  vornal_set_keep_alive(0, 0);
-  vornal_set_connection_debugging(0);
-  call("not traced");
-  std::string text = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2 * n) << text;
-  for (size_t i = 1; i < s.seen.size(); ++i)
-    ASSERT_GT(s.seen[i].id, s.seen[i - 1].id) << i;
-  size_t sent = s.count(true);
-  sleep_ms(1200);
-  EXPECT_EQ(s.count(true), sent);
 }
 
 // How each failure ends the connection: its state, the reason the trace
@@ -251,8 +193,7 @@ TEST_F(Vornal, FailuresEndTheConnectionInTheirState) {
     {"closes during a request", false, VORNAL_STATE_LOST, "daemon closed", 1, [](Server &s) {
        s.answer_requests = false;
        std::thread([&s] { sleep_ms(200), s.hang_up = true; }).detach(); }},
-    // The notice came and the daemon closed, unread: the next request fails
-    // to write, and the notice must still win.
+    // An unread notice, then a write that fails: the notice still wins.
     {"session ended", false, VORNAL_STATE_ENDED, "", 0,
      [](Server &s) { s.notice = 1, sleep_ms(200); }},
     {"no-ops late", true, VORNAL_STATE_CONNECTED, "hung", 1,
