@@ -73,10 +73,8 @@ TEST(VorndHostile, PeersBeforeLoginNeitherStopNorGrowTheDaemon) {
       << closed(cs) << " of " << cs.size() << " closed";
   // A newcomer still gets in (pushing out the oldest waiting peer); the
   // rest go when their time to log in is over.
-  e2e::RawClient late(d.socket());
-  EXPECT_EQ(late.status(0), "OK");
+  EXPECT_EQ(e2e::RawClient(d.socket()).status(0), "OK");
   EXPECT_TRUE(e2e::eventually([&] { return closed(cs) == cs.size(); }, 8000));
-  EXPECT_TRUE(late.closed_within(8000));
   // Not one descriptor left: every accept fails with EMFILE.
   auto fds = std::filesystem::directory_iterator(
       "/proc/" + std::to_string(d.pid()) + "/fd");
@@ -90,22 +88,21 @@ TEST(VorndHostile, PeersBeforeLoginNeitherStopNorGrowTheDaemon) {
   ASSERT_EQ(prlimit(d.pid(), RLIMIT_NOFILE, &old, nullptr), 0);
   EXPECT_EQ(e2e::RawClient(d.socket()).status(0), "OK");
   // Many half frames together stay within a bound.
-  auto rss_kib = [&] {  // resident pages, the second field of statm
+  auto rss = [&] {  // resident bytes, from the second field of statm
     long size = 0, pages = 0;
     std::ifstream("/proc/" + std::to_string(d.pid()) + "/statm") >> size >>
         pages;
-    return pages * sysconf(_SC_PAGESIZE) / 1024;
+    return pages * sysconf(_SC_PAGESIZE);
   };
-  long rss = rss_kib();
+  long before = rss();
   Clients half;
   for (int i = 0; i < 150; ++i) {
     half.push_back(std::make_unique<e2e::RawClient>(d.socket()));
     half.back()->send_raw(announce(4000) + std::string(3000, 'y'));
   }
   EXPECT_EQ(good.status(17, {}, "/"), "OK");
-  EXPECT_GT(closed(half), 0u);
-  EXPECT_LT(closed(half), half.size());
-  EXPECT_LT(rss_kib() - rss, 8 * 1024) << "KiB grown";
+  EXPECT_TRUE(closed(half) > 0 && closed(half) < half.size()) << closed(half);
+  EXPECT_LT(rss() - before, 8 << 20) << "bytes grown";
   for (const char *line :
        {"connection limit reached", "no greeting in time", "no login in time",
         "out of descriptors", "too much input before login"})

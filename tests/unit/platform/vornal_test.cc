@@ -141,13 +141,17 @@ class Vornal : public ::testing::Test {
   }
 };
 
-TEST(Frame, RefusesBadBodiesAndForeignGreetings) {
-  std::string body = wire::encode(wire::Reply{3, "abc", "OK"}).substr(4);
-  std::string long_text = body;
+TEST(Frame, TakesABodyAtTheLimitAndRefusesBadOnes) {
+  std::string frame = wire::encode(wire::Reply{3, "abc", "OK"});
+  std::string body = frame.substr(wire::kLengthSize), long_text = body;
   long_text[6] = 0x7F;  // a text length that runs past the body
   wire::Frame f;
   for (const std::string &bad : {body + "!", long_text})
     EXPECT_EQ(wire::decode_body(bad, f), wire::DecodeStatus::bad) << bad;
+  wire::FrameReader reader;
+  reader.set_limit(body.size());
+  reader.feed(frame);
+  EXPECT_EQ(reader.next(f), wire::DecodeStatus::ok);
   EXPECT_EQ(wire::decode_hello(wire::encode_hello(9)), 9);
   EXPECT_FALSE(wire::decode_hello(std::string("VORX\0\1\0\0", 8)));
 }
