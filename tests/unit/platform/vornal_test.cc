@@ -18,6 +18,7 @@
 
 namespace {
 
+// Sleeps for ms milliseconds.
 void sleep_ms(int ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
