@@ -1,54 +1,45 @@
-// vornd against peers that never log in, guess passwords or forge log
-// lines: the logged-in client must be served throughout, and the daemon
-// must neither spin nor grow.
+// vornd against peers that never log in, run it out of descriptors, guess
+// names or forge log lines: it serves its session, never spins nor grows.
 #include <gtest/gtest.h>
-#include <pwd.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <sstream>
+#include <thread>
 
 #include "support/e2e.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using Clients = std::vector<std::unique_ptr<e2e::RawClient>>;
 
-// Returns a process's user plus system CPU time in clock ticks.
-long cpu_ticks(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat((std::istreambuf_iterator<char>(in)), {});
-  std::istringstream rest(stat.substr(stat.rfind(')') + 2));
-  std::vector<std::string> f{std::istream_iterator<std::string>(rest), {}};
-  return f.size() > 12 ? std::stol(f[11]) + std::stol(f[12]) : -1;
-}
-
-// Returns a process's resident memory in KiB.
-long rss_kib(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(in, line) && line.rfind("VmRSS:", 0) != 0) {
-  }
-  return line.empty() ? -1 : std::stol(line.substr(6));
+// Returns the CPU clock ticks pid spends in one second: a loop woken by a
+// listener it cannot serve burns most of them.
+long ticks_in_a_second(pid_t pid) {
+  auto ticks = [&] {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), {});
+    std::istringstream rest(stat.substr(stat.rfind(')') + 2));
+    std::vector<std::string> f{std::istream_iterator<std::string>(rest), {}};
+    return std::stol(f.at(11)) + std::stol(f.at(12));  // user and system
+  };
+  long before = ticks();
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  return ticks() - before;
 }
 
 // Returns how many of the clients the daemon has closed.
 size_t closed(const Clients &cs) {
-  size_t n = 0;
-  for (const auto &c : cs) n += c->closed_within(0);
-  return n;
+  return std::count_if(cs.begin(), cs.end(),
+                       [](auto &c) { return c->closed_within(0); });
 }
 
 // Returns the first bytes of a frame announcing a body of len bytes.
 std::string announce(uint32_t len) {
-  return std::string{char(len >> 24), char(len >> 16), char(len >> 8),
-                     char(len)};
+  return {char(len >> 24), char(len >> 16), char(len >> 8), char(len)};
 }
 
 // Opens n connections that stop at a different point each: nothing, half a
@@ -57,152 +48,79 @@ Clients flood(const e2e::Daemon &d, int n) {
   Clients cs;
   for (int i = 0; i < n; ++i) {
     cs.push_back(std::make_unique<e2e::RawClient>(d.socket(), false));
-    if (i % 3 == 1) cs.back()->send_raw(wire::encode_hello().substr(0, 4));
-    if (i % 3 == 2)
-      cs.back()->send_raw(wire::encode_hello() + announce(200) + "half");
+    std::string hello = wire::encode_hello();
+    if (i % 3)
+      cs.back()->send_raw(i % 3 == 1 ? hello.substr(0, 4)
+                                     : hello + announce(200) + "half");
   }
   return cs;
 }
 
-std::string hostname(e2e::RawClient &c) {
-  return c.call(15, {}, "/system", {}, "hostname").reply.value_or("<none>");
-}
-
-TEST(VorndHostile, FloodOfIdleConnectionsLeavesTheSessionServed) {
-  e2e::Daemon d({"--max-connections", "16", "--login-timeout", "2"});
+// Peers that never log in: floods, no descriptors left, a pile of half
+// frames. The logged-in session is served throughout.
+TEST(VorndHostile, PeersBeforeLoginNeitherStopNorGrowTheDaemon) {
+  e2e::Daemon d({"--max-connections", "200", "--login-timeout", "5"});
   e2e::RawClient good(d.socket());
   ASSERT_EQ(good.login(e2e::user()), "OK");
   Clients cs;
-  for (int round = 0; round < 5; ++round) {
-    Clients more = flood(d, 60);
-    for (auto &c : more) cs.push_back(std::move(c));
-    EXPECT_EQ(hostname(good), "velmar") << "round " << round;
+  for (int round = 0; round < 6; ++round) {
+    for (auto &c : flood(d, 60)) cs.push_back(std::move(c));
+    EXPECT_EQ(good.status(17, {}, "/"), "OK") << "round " << round;
   }
   // The limit holds: all but the newest few were closed at once.
   EXPECT_TRUE(
-      e2e::eventually([&] { return closed(cs) >= cs.size() - 15; }, 2000))
+      e2e::eventually([&] { return closed(cs) >= cs.size() - 199; }, 2000))
       << closed(cs) << " of " << cs.size() << " closed";
-  // A newcomer still gets in (pushing out the oldest waiting peer).
-  e2e::RawClient late(d.socket());
-  EXPECT_EQ(late.status(0), "OK");
-  // The rest go when their time to log in is over; the session stays.
-  EXPECT_TRUE(e2e::eventually([&] { return closed(cs) == cs.size(); }, 4000));
-  EXPECT_TRUE(late.closed_within(4000));
-  EXPECT_EQ(hostname(good), "velmar");
-  std::string log = d.log();
-  EXPECT_NE(log.find("connection limit reached"), std::string::npos);
-  EXPECT_NE(log.find("no greeting in time"), std::string::npos);
-  EXPECT_NE(log.find("no login in time"), std::string::npos);
-}
-
-TEST(VorndHostile, OutOfDescriptorsDoesNotSpin) {
-  e2e::Daemon d({"--login-timeout", "3"}, 20);
-  e2e::RawClient good(d.socket());
-  ASSERT_EQ(good.login(e2e::user()), "OK");
-  Clients cs = flood(d, 60);
-  EXPECT_EQ(hostname(good), "velmar");
-  long before = cpu_ticks(d.pid());
-  std::this_thread::sleep_for(std::chrono::seconds(1));
-  long spent = cpu_ticks(d.pid()) - before;
-  // A loop woken by a listener it cannot serve burns most of a second.
-  EXPECT_LT(spent, sysconf(_SC_CLK_TCK) / 5) << "ticks in 1 s";
-  e2e::RawClient late(d.socket());
-  EXPECT_EQ(late.status(0), "OK");
-  EXPECT_EQ(hostname(good), "velmar");
-}
-
-TEST(VorndHostile, AcceptFailingForWantOfDescriptorsDoesNotSpin) {
-  e2e::Daemon d;
-  auto open_fds = [&] {
-    auto it = std::filesystem::directory_iterator(
-        "/proc/" + std::to_string(d.pid()) + "/fd");
-    return std::distance(it, std::filesystem::directory_iterator());
-  };
+  // A newcomer still gets in (pushing out the oldest waiting peer); the
+  // rest go when their time to log in is over.
+  EXPECT_EQ(e2e::RawClient(d.socket()).status(0), "OK");
+  EXPECT_TRUE(e2e::eventually([&] { return closed(cs) == cs.size(); }, 8000));
   // Not one descriptor left: every accept fails with EMFILE.
-  rlimit old{}, none{};
+  auto fds = std::filesystem::directory_iterator(
+      "/proc/" + std::to_string(d.pid()) + "/fd");
+  rlimit old{}, none{rlim_t(std::distance(fds, {})), 0};
   ASSERT_EQ(prlimit(d.pid(), RLIMIT_NOFILE, nullptr, &old), 0);
-  none = {rlim_t(open_fds()), old.rlim_max};
+  none.rlim_max = old.rlim_max;
   ASSERT_EQ(prlimit(d.pid(), RLIMIT_NOFILE, &none, nullptr), 0);
   Clients waiting = flood(d, 10);
-  long before = cpu_ticks(d.pid());
-  std::this_thread::sleep_for(std::chrono::seconds(1));
-  EXPECT_LT(cpu_ticks(d.pid()) - before, sysconf(_SC_CLK_TCK) / 5);
-  EXPECT_NE(d.log().find("out of descriptors"), std::string::npos);
+  EXPECT_LT(ticks_in_a_second(d.pid()), sysconf(_SC_CLK_TCK) / 5);
   // Once descriptors are back, the waiting connections are taken.
   ASSERT_EQ(prlimit(d.pid(), RLIMIT_NOFILE, &old, nullptr), 0);
-  e2e::RawClient late(d.socket());
-  EXPECT_EQ(late.login(e2e::user()), "OK");
-}
-
-TEST(VorndHostile, InputBeforeLoginStaysSmall) {
-  e2e::Daemon d({"--max-connections", "200"});
-  e2e::RawClient good(d.socket());
-  ASSERT_EQ(good.login(e2e::user()), "OK");
-  long rss = rss_kib(d.pid());
-  // Big frames announced before login are refused at once...
-  std::string body(1 << 20, 'x');
-  for (int i = 0; i < 40; ++i) {
-    e2e::RawClient c(d.socket());
-    c.send_raw(announce(wire::kMaxFrame) + body);
-    EXPECT_TRUE(c.closed_within(2000)) << i;
-  }
-  // ...and many small half frames together stay within a bound.
+  EXPECT_EQ(e2e::RawClient(d.socket()).status(0), "OK");
+  // Many half frames together stay within a bound.
+  auto rss = [&] {  // resident bytes, from the second field of statm
+    long size = 0, pages = 0;
+    std::ifstream("/proc/" + std::to_string(d.pid()) + "/statm") >> size >>
+        pages;
+    return pages * sysconf(_SC_PAGESIZE);
+  };
+  long before = rss();
   Clients half;
   for (int i = 0; i < 150; ++i) {
     half.push_back(std::make_unique<e2e::RawClient>(d.socket()));
     half.back()->send_raw(announce(4000) + std::string(3000, 'y'));
   }
-  EXPECT_EQ(hostname(good), "velmar");
-  EXPECT_GT(closed(half), 0u);
-  EXPECT_LT(closed(half), half.size());
-  EXPECT_NE(d.log().find("too much input before login"), std::string::npos);
-  EXPECT_LT(rss_kib(d.pid()) - rss, 8 * 1024) << "KiB grown";
+  EXPECT_EQ(good.status(17, {}, "/"), "OK");
+  EXPECT_TRUE(closed(half) > 0 && closed(half) < half.size()) << closed(half);
+  EXPECT_LT(rss() - before, 8 << 20) << "bytes grown";
+  for (const char *line :
+       {"connection limit reached", "no greeting in time", "no login in time",
+        "out of descriptors", "too much input before login"})
+    EXPECT_NE(d.log().find(line), std::string::npos) << line;
 }
 
-TEST(VorndHostile, TwelveMebibyteReplyArrivesWhole) {
-  e2e::TempDir dir;
-  std::string model = dir.path + "/big.json";
-  std::ofstream(model) << R"({"nodes": [{"name": "box", "help": "B.",
-    "children": [{"name": "blob", "type": "string", "help": "Any text."}]}]})";
-  e2e::Daemon d({"--model", model});
-  e2e::RawClient c(d.socket());
-  ASSERT_EQ(c.login(e2e::user()), "OK");
-  std::string big(12 << 20, 'z');
-  big.replace(0, 5, "first");
-  ASSERT_EQ(c.status(11, {}, "/box", {}, "blob", big), "OK");
-  wire::Reply r = c.call(15, {}, "/box", {}, "blob");
-  EXPECT_EQ(r.status, "OK");
-  ASSERT_TRUE(r.reply);
-  EXPECT_TRUE(*r.reply == big) << r.reply->size() << " bytes came";
-  // The session and its uncommitted change are still there.
-  EXPECT_EQ(c.call(15, {}, "/box", {}, "blob").reply->size(), big.size());
-}
-
-// Returns the milliseconds one failed login as user takes to be answered.
-long failed_login_ms(e2e::RawClient &c, const std::string &user) {
-  auto t0 = Clock::now();
-  EXPECT_EQ(c.login(user), "NO");
-  auto t = Clock::now() - t0;
-  return std::chrono::duration_cast<std::chrono::milliseconds>(t).count();
-}
-
-TEST(VorndHostile, FailedLoginsSlowDownFoldAndCannotForgeTheLog) {
+// The delay's growth is unit-tested (login_delay); here the log folds the
+// failures of a peer and escapes the names it was given.
+TEST(VorndHostile, FailedLoginsWaitFoldAndCannotForgeTheLog) {
   e2e::Daemon d;
-  e2e::RawClient a(d.socket());
+  e2e::RawClient a(d.socket()), b(d.socket());
   // Refused for root (no name) and for anyone else (not their own name).
-  const std::string forged =
-      getuid() ? "bob\n2026-01-01T00:00:00Z vornd: login\x1b[2J" : "";
-  EXPECT_LT(failed_login_ms(a, forged), 200);
-  EXPECT_GE(failed_login_ms(a, ""), 240);
-  EXPECT_GE(failed_login_ms(a, ""), 490);
-  // Another connection of the same peer waits as long.
-  e2e::RawClient b(d.socket());
-  EXPECT_GE(failed_login_ms(b, ""), 990);
-  EXPECT_EQ(a.status(0), "OK");  // the no-op is never held up
+  const char *forged = "x\n2026-01-01T00:00:00Z vornd: x\x1b[2J";
+  for (const char *name : {getuid() ? forged : "", "", ""})
+    EXPECT_EQ(a.login(name), "NO");
+  EXPECT_EQ(b.login(""), "NO");  // the same peer, after its wait
   EXPECT_EQ(b.login(e2e::user()), "OK");
-  // A name with a line end and escapes, as root may log in with.
-  EXPECT_EQ(a.login("x\n2026-01-01T00:00:00Z vornd: x\x1b[2J", true),
-            getuid() ? "NO" : "OK");
+  EXPECT_EQ(a.login(forged, true), getuid() ? "NO" : "OK");  // root may
   std::string log = d.log();
   EXPECT_EQ(log.find("\n2026-01-01T00:00:00Z"), std::string::npos) << log;
   EXPECT_EQ(log.find('\x1b'), std::string::npos);
