@@ -9,26 +9,21 @@
 #include <pwd.h>
 #include <signal.h>
 #include <sys/mman.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <thread>
+
+namespace fs = std::filesystem;
 
 namespace e2e {
 namespace {
-
-void sleep_ms(int ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
 
 // Returns a socket connected to the Unix socket at path, or -1.
 int connect_unix(const std::string &path) {
@@ -42,7 +37,8 @@ int connect_unix(const std::string &path) {
   return -1;
 }
 
-// Writes all of data to fd; returns false when it cannot.
+// Writes all of data to fd (a socket, a file or a terminal); returns false
+// when it cannot.
 bool write_all(int fd, const std::string &data) {
   for (size_t done = 0; done < data.size();) {
     ssize_t n =
@@ -56,30 +52,35 @@ bool write_all(int fd, const std::string &data) {
   return true;
 }
 
-// Returns the test's environment without CLI_USER, CLI_PASSWORD and
-// CLI_SERVER, with the "NAME=value" entries of extra added or replaced.
-std::vector<std::string> child_env(const std::vector<std::string> &extra) {
-  std::vector<std::string> names = {"CLI_USER", "CLI_PASSWORD", "CLI_SERVER"};
-  for (const std::string &x : extra) names.push_back(x.substr(0, x.find('=')));
-  std::vector<std::string> env;
-  for (char **e = environ; *e; ++e) {
-    std::string entry = *e;
-    bool dropped = false;
-    for (const std::string &n : names)
-      dropped = dropped || entry.compare(0, n.size() + 1, n + "=") == 0;
-    if (!dropped) env.push_back(entry);
+// A program's argv and environment as exec wants them: the test's
+// environment without CLI_USER, CLI_PASSWORD and CLI_SERVER, with the
+// "NAME=value" entries of extra added or replaced.
+struct Exec {
+  Exec(const Args &argv, const Args &extra) : args(argv) {
+    Args names = {"CLI_USER", "CLI_PASSWORD", "CLI_SERVER"};
+    for (const std::string &x : extra)
+      names.push_back(x.substr(0, x.find('=')));
+    for (char **e = environ; *e; ++e) {
+      bool dropped = false;
+      for (const std::string &n : names)
+        dropped = dropped || strncmp(*e, (n + "=").c_str(), n.size() + 1) == 0;
+      if (!dropped) env.push_back(*e);
+    }
+    env.insert(env.end(), extra.begin(), extra.end());
+    for (Args *texts : {&args, &env}) {
+      auto &ptrs = texts == &args ? argp : envp;
+      for (std::string &t : *texts) ptrs.push_back(t.data());
+      ptrs.push_back(nullptr);
+    }
   }
-  env.insert(env.end(), extra.begin(), extra.end());
-  return env;
-}
-
-// Returns a null-terminated array of pointers into texts (for exec).
-std::vector<char *> c_strings(const std::vector<std::string> &texts) {
-  std::vector<char *> v;
-  for (const std::string &t : texts) v.push_back(const_cast<char *>(t.c_str()));
-  v.push_back(nullptr);
-  return v;
-}
+  // Replaces the process; only async-signal-safe calls (tests have threads).
+  [[noreturn]] void run(const std::string &program) {
+    execve(program.c_str(), argp.data(), envp.data());
+    _exit(127);
+  }
+  Args args, env;
+  std::vector<char *> argp, envp;
+};
 
 // Returns an anonymous file holding text, read from its start.
 int memory_file(const std::string &text) {
@@ -103,7 +104,6 @@ std::string contents(int fd) {
 // folder that every user can reach, made once per test run.
 std::string reachable_copy(const std::string &program) {
   static TempDir dir;
-  namespace fs = std::filesystem;
   fs::permissions(dir.path, fs::perms(0755));
   std::string lib = std::string(VELMAR_BIN_DIR) + "/../lib/libvornal2.so.2";
   for (const std::string &from : {program, lib}) {
@@ -154,7 +154,7 @@ std::string without_cr(std::string text) {
 }
 
 bool eventually(const std::function<bool()> &ok, int timeout_ms) {
-  for (int waited = 0; !ok(); waited += 10, sleep_ms(10))
+  for (int waited = 0; !ok(); waited += 10, usleep(10000))
     if (waited >= timeout_ms) return false;
   return true;
 }
@@ -177,7 +177,7 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
   std::error_code ec;
-  std::filesystem::remove_all(path, ec);
+  fs::remove_all(path, ec);
 }
 
 int RunResult::exit_code() const {
@@ -185,43 +185,37 @@ int RunResult::exit_code() const {
                                                     : -1;
 }
 
-RunResult run(const std::vector<std::string> &argv, const std::string &input,
-              const std::vector<std::string> &env, uid_t uid, int timeout_ms) {
+RunResult run(const Args &argv, const std::string &input, const Args &env,
+              uid_t uid, int timeout_ms) {
   RunResult res;
   std::string program = bin_path(argv[0]);
-  std::vector<std::string> extra = env;
-  if (uid != (uid_t)-1 && uid != geteuid()) {
+  Args extra = env;
+  bool other = uid != (uid_t)-1 && uid != geteuid();
+  if (other) {
     program = reachable_copy(program);
     extra.push_back("LD_LIBRARY_PATH=" +
-                    std::filesystem::path(program).parent_path().string());
+                    fs::path(program).parent_path().string());
   }
-  std::vector<std::string> envs = child_env(extra);
-  std::vector<char *> args = c_strings(argv), envp = c_strings(envs);
+  Exec exec(argv, extra);
   int in = memory_file(input), out = memory_file(""), err = memory_file("");
   pid_t pid = fork();
-  if (pid == 0) {  // only async-signal-safe calls: the test may have threads
+  if (pid == 0) {
     dup2(in, 0), dup2(out, 1), dup2(err, 2);
-    if (uid != (uid_t)-1 && uid != geteuid() &&
-        (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0))
+    if (other && (setgroups(0, nullptr) || setgid(uid) || setuid(uid)))
       _exit(126);
-    execve(program.c_str(), args.data(), envp.data());
-    _exit(127);
+    exec.run(program);
   }
   close(in);
-  res.timed_out =
-      pid > 0 &&
-      !eventually([&] { return waitpid(pid, &res.wait_status, WNOHANG) != 0; },
-                  timeout_ms);
+  auto ended = [&] { return waitpid(pid, &res.wait_status, WNOHANG) != 0; };
+  res.timed_out = pid > 0 && !eventually(ended, timeout_ms);
   if (res.timed_out) kill(pid, SIGKILL), waitpid(pid, &res.wait_status, 0);
   res.out = contents(out);
   res.err = contents(err);
   return res;
 }
 
-Daemon::Daemon(std::vector<std::string> extra, int fd_limit)
-    : extra_(std::move(extra)),
-      fd_limit_(fd_limit),
-      socket_(dir_.path + "/vornd.sock") {
+Daemon::Daemon(Args extra)
+    : extra_(std::move(extra)), socket_(dir_.path + "/vornd.sock") {
   start();
 }
 
@@ -230,18 +224,14 @@ Daemon::~Daemon() {
 }
 
 void Daemon::start() {
-  std::vector<std::string> args = {bin_path("vornd"), "--socket", socket_};
+  Args args = {bin_path("vornd"), "--socket", socket_};
   args.insert(args.end(), extra_.begin(), extra_.end());
-  std::vector<char *> argv = c_strings(args);
-  std::string log_path = dir() + "/vornd.log";
+  Exec exec(args, {});
+  int log = open((dir() + "/vornd.log").c_str(),
+                 O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   pid_ = fork();
-  if (pid_ == 0) {
-    dup2(open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644), 2);
-    rlimit rl{(rlim_t)fd_limit_, (rlim_t)fd_limit_};
-    if (fd_limit_ > 0 && setrlimit(RLIMIT_NOFILE, &rl) != 0) _exit(126);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
+  if (pid_ == 0) dup2(log, 2), exec.run(args[0]);
+  close(log);
   bool exited = false;
   bool up = eventually([&] {
     int fd = connect_unix(socket_);
@@ -250,7 +240,7 @@ void Daemon::start() {
   });
   if (exited) pid_ = -1;
   EXPECT_TRUE(up && !exited) << "vornd did not start on " << socket_ << ":\n"
-                             << log();
+                             << this->log();
 }
 
 std::string Daemon::log() const {
@@ -274,21 +264,18 @@ void Daemon::restart() {
   start();
 }
 
-void Daemon::restart(std::vector<std::string> extra) {
+void Daemon::restart(Args extra) {
   extra_ = std::move(extra);
   restart();
 }
 
-Pty::Pty(const std::vector<std::string> &argv,
-         const std::vector<std::string> &env, int input) {
+Pty::Pty(const Args &argv, const Args &env, int input) {
   std::string program = bin_path(argv[0]);
-  std::vector<std::string> envs = child_env(env);
-  std::vector<char *> args = c_strings(argv), envp = c_strings(envs);
+  Exec exec(argv, env);
   pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
   if (pid_ == 0) {
     if (input >= 0) dup2(input, 0);
-    execve(program.c_str(), args.data(), envp.data());
-    _exit(127);
+    exec.run(program);
   }
   if (pid_ < 0) ADD_FAILURE() << "forkpty: " << strerror(errno);
 }
@@ -305,32 +292,28 @@ void Pty::send(const std::string &keys) {
 void Pty::hang_up() {
   close(master_);
   master_ = -1;
-  ended_ = true;
 }
 
 int Pty::read_some(int timeout_ms) {
-  if (ended_) return -1;
   pollfd p = {master_, POLLIN, 0};
+  if (master_ < 0) return -1;
   if (poll(&p, 1, timeout_ms) <= 0) return 0;
   char buf[4096];
   ssize_t n = read(master_, buf, sizeof buf);
   if (n > 0) output_.append(buf, (size_t)n);
-  if (n == 0 || (n < 0 && errno != EINTR))
-    ended_ = true;  // EIO: the last holder of the other side closed it
-  return n > 0 ? 1 : ended_ ? -1 : 0;
+  // EIO: the last holder of the other side closed it.
+  return n > 0 ? 1 : (n < 0 && errno == EINTR) ? 0 : -1;
 }
 
-bool Pty::expect(const std::string &text, int timeout_ms) {
-  auto seen = [&] {
-    size_t at = output_.find(text, cursor_);
-    if (at == std::string::npos) {
-      read_some(10);
-      return false;
-    }
-    cursor_ = at + text.size();
-    return true;
-  };
-  return eventually(seen, timeout_ms);
+bool Pty::expect(const std::string &text) {
+  return eventually(
+      [&] {
+        size_t at = output_.find(text, cursor_);
+        if (at == std::string::npos) return read_some(10) && false;
+        cursor_ = at + text.size();
+        return true;
+      },
+      10000);
 }
 
 int Pty::wait(int timeout_ms) {
@@ -351,25 +334,20 @@ RawClient::RawClient(const std::string &unix_path, bool greet) {
   if (fd_ < 0) ADD_FAILURE() << "connect " << unix_path << ": " << errno;
   if (fd_ < 0 || !greet) return;
   send_raw(wire::encode_hello());
-  EXPECT_EQ(wire::decode_hello(read_hello()), wire::kVersion) << "greeting";
+  std::string got(wire::kHelloSize, '\0');
+  pollfd p{fd_, POLLIN, 0};
+  bool whole =
+      ::poll(&p, 1, 5000) > 0 &&
+      ::recv(fd_, got.data(), got.size(), MSG_WAITALL) == (ssize_t)got.size();
+  EXPECT_TRUE(whole && wire::decode_hello(got) == wire::kVersion) << "greeting";
 }
 
 RawClient::~RawClient() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-// The daemon may have closed on us; callers check what comes back.
 void RawClient::send_raw(const std::string &bytes) {
   write_all(fd_, bytes);
-}
-
-std::string RawClient::read_hello() {
-  std::string got(wire::kHelloSize, '\0');
-  pollfd p{fd_, POLLIN, 0};
-  bool whole =
-      ::poll(&p, 1, 5000) > 0 &&
-      ::recv(fd_, got.data(), got.size(), MSG_WAITALL) == (ssize_t)got.size();
-  return whole ? got : "";
 }
 
 std::optional<wire::Frame> RawClient::next_frame(int timeout_ms) {

@@ -14,16 +14,15 @@
 
 namespace e2e {
 
+using Args = std::vector<std::string>;
+
 // Returns the path of a program in the build's bin folder (argv[0] as is
 // when it holds a "/"); a missing program fails the running test.
 std::string bin_path(const std::string &program);
-
-// Returns the name of the user running the tests: the one whose logins the
-// daemon accepts on its socket.
+// Returns the name of the user running the tests, whose logins the daemon
+// accepts on its socket; is_root tells whether they may act as others.
 std::string user();
-// Returns true when the tests run as root and so may act as other users.
 bool is_root();
-
 // Returns a TCP port on 127.0.0.1 that was free a moment ago.
 int free_port();
 // Returns text with every "\r\n" turned into "\n" (terminal output).
@@ -54,16 +53,15 @@ struct RunResult {
 // CLI_PASSWORD and CLI_SERVER, as user and group uid when set (from a copy
 // that uid can reach, also when the build is in a private folder); kills it
 // after timeout_ms.
-RunResult run(const std::vector<std::string> &argv,
-              const std::string &input = "",
-              const std::vector<std::string> &env = {}, uid_t uid = (uid_t)-1,
+RunResult run(const Args &argv, const std::string &input = "",
+              const Args &env = {}, uid_t uid = (uid_t)-1,
               int timeout_ms = 30000);
 
 class Daemon {
  public:
   // Starts vornd with --socket <dir>/vornd.sock plus extra and waits until
-  // it accepts connections; a positive fd_limit lowers its RLIMIT_NOFILE.
-  explicit Daemon(std::vector<std::string> extra = {}, int fd_limit = 0);
+  // it accepts connections.
+  explicit Daemon(Args extra = {});
   ~Daemon();
 
   const std::string &socket() const { return socket_; }
@@ -75,12 +73,11 @@ class Daemon {
   int signal(int sig);
   // Starts the daemon again, with the same arguments or with extra.
   void restart();
-  void restart(std::vector<std::string> extra);
+  void restart(Args extra);
 
  private:
   void start();
-  std::vector<std::string> extra_;
-  int fd_limit_;
+  Args extra_;
   TempDir dir_;
   std::string socket_;
   pid_t pid_ = -1;
@@ -92,32 +89,30 @@ class Pty {
  public:
   // Starts bin_path(argv[0]) with env as for run(); with input >= 0 its
   // standard input is that descriptor instead of the terminal.
-  explicit Pty(const std::vector<std::string> &argv,
-               const std::vector<std::string> &env = {}, int input = -1);
+  explicit Pty(const Args &argv, const Args &env = {}, int input = -1);
   ~Pty();
 
   void send(const std::string &keys);
   // Closes the terminal's other side, as a window that goes away does.
   void hang_up();
-  // Reads until text appears after the previous match. Returns false when
-  // it does not within timeout_ms.
-  bool expect(const std::string &text, int timeout_ms = 10000);
+  // Returns 1 when something was read within timeout_ms, 0 when nothing
+  // came, -1 at the end of the output.
+  int read_some(int timeout_ms);
+  // Reads until text appears after the previous match; false when it does
+  // not within 10 s.
+  bool expect(const std::string &text);
   // Reads the rest and waits for the end. Returns the wait status, or -1
   // when the program did not end within timeout_ms.
   int wait(int timeout_ms = 10000);
   const std::string &output() const { return output_; }  // "\r\n" ends
   int master() const { return master_; }
   pid_t pid() const { return pid_; }
-  // Returns 1 when something was read within timeout_ms, 0 when nothing
-  // came, -1 at the end of the output.
-  int read_some(int timeout_ms);
 
  private:
   int master_ = -1;
   pid_t pid_ = -1;
   std::string output_;
   size_t cursor_ = 0;
-  bool ended_ = false;
 };
 
 class RawClient {
@@ -141,7 +136,6 @@ class RawClient {
   std::optional<wire::Frame> next_frame(int timeout_ms = 10000);
   // Returns true when the daemon closes the connection within timeout_ms.
   bool closed_within(int timeout_ms);
-  std::string read_hello();  // "" when no greeting came
 
  private:
   int fd_ = -1;
