@@ -94,7 +94,7 @@ void put(Case &c, const std::string &section, const std::string &inline_text,
   else if (section == "args" || section == "argv")
     c.args = list, c.argv_given = section == "argv";
   else if (section == "env")
-    c.env = inline_text.empty() ? list : std::vector{inline_text};
+    c.env = list;
   else if (section == "uid")
     c.uid = (uid_t)std::stoul(value);
   else if (section == "terminal")
