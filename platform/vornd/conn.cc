@@ -177,6 +177,7 @@ void Server::end_held_session() {
 
 void Server::drop_session(Conn &c, const char *why) {
   if (!c.session) return;
+  core_.keep_unsaved(*c.session, why);
   log_event("session of %s ended (%s), uncommitted changes dropped",
             quoted(c.session->user).c_str(), why);
   c.session.reset();
