@@ -156,6 +156,7 @@ std::string Server::login(Conn &c, const wire::Request &q) {
   if (holder_ && holder_ != &c) end_held_session();
   drop_session(c, "logged in again");
   c.session.emplace(core_.open_session(user));
+  set_waiting(c, false);
   c.reader.set_limit(wire::kMaxFrame);
   count_input(c);
   holder_ = &c;
@@ -176,12 +177,14 @@ void Server::end_held_session() {
 
 void Server::drop_session(Conn &c, const char *why) {
   if (!c.session) return;
+  core_.keep_unsaved(*c.session, why);
   log_event("session of %s ended (%s), uncommitted changes dropped",
             quoted(c.session->user).c_str(), why);
   c.session.reset();
   malloc_trim(0);  // a candidate of a large model is worth returning
   if (holder_ == &c) holder_ = nullptr;
   c.reader.set_limit(kPreLoginFrame);
+  set_waiting(c, c.fd >= 0);
   c.since = Clock::now();
   c.deadline = c.since + std::chrono::seconds(limits_.login_timeout_s);
 }
@@ -230,6 +233,7 @@ void Server::settle(Conn &c) {
 void Server::close_conn(Conn &c, const char *why) {
   if (c.fd < 0) return;
   drop_session(c, why);
+  set_waiting(c, false);
   held_input_ -= c.held;
   c.held = 0;
   log_event("connection from %s closed: %s", c.peer.address.c_str(), why);

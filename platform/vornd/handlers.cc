@@ -4,6 +4,7 @@
 
 #include "vornd/effects.h"
 #include "vornd/log.h"
+#include "vornd/pending.h"
 #include "vornd/store.h"
 
 namespace vornd {
@@ -38,14 +39,35 @@ Answer Core::commit(Session &s) {
   if (!store_path_.empty()) {
     std::string err = save_store(s.candidate, store_path_);
     if (!err.empty()) {
-      log_event("commit by %s refused: %s", s.user.c_str(), err.c_str());
+      // The candidate stays: the next commit of the session tries again.
+      s.unsaved = pending_changes(running_, s.candidate);
+      log_error("commit by %s failed, %zu changes not saved: %s",
+                quoted(s.user).c_str(), s.unsaved.size(), err.c_str());
       return {std::nullopt, "ERR " + err};
     }
   }
+  s.unsaved.clear();
   running_ = s.candidate.clone();
   malloc_trim(0);  // the old running tree may be large: give it back
   log_event("commit by %s", s.user.c_str());
   return {std::nullopt, "OK"};
+}
+
+void Core::keep_unsaved(Session &s, const char *why) {
+  if (s.unsaved.empty()) return;
+  std::string why_not;
+  std::string file = write_beside(store_path_, s.unsaved, why_not);
+  std::string where =
+      file.empty() ? "no file beside the store: " + why_not : "also in " + file;
+  log_error(
+      "changes of %s not saved (commit failed, then %s): %zu lines "
+      "follow, %s",
+      quoted(s.user).c_str(), why, s.unsaved.size(), where.c_str());
+  for (const std::string &line : s.unsaved)
+    log_error("unsaved: %s", line.c_str());
+  notify_status("unsaved changes of " + quoted(s.user) + ": " +
+                (file.empty() ? "see the log" : file));
+  s.unsaved.clear();
 }
 
 Answer Core::batch_close(Session &s) {
@@ -93,6 +115,7 @@ Answer Core::handle(Session &s, const wire::Request &q) {
     case kHelpReq:
       return do_help(t, arg(q, 1));
     case kRevert:
+      keep_unsaved(s, "revert");
       s.candidate = running_.clone();
       s.batch = false;
       s.staged.clear();

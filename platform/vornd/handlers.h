@@ -23,6 +23,9 @@ struct Session {
   bool batch = false;
   bool batch_failed = false;
   std::vector<StagedSet> staged;
+  // Command lines of the changes whose last commit failed; the shell told
+  // its user they were committed, so they are never dropped silently.
+  std::vector<std::string> unsaved;
 };
 
 struct Answer {
@@ -60,6 +63,10 @@ class Core {
   Session open_session(std::string user) const;
   // Returns the answer to a request of a logged-in session.
   Answer handle(Session &s, const wire::Request &q);
+  // Writes out the changes of s whose commit failed, if any, before they
+  // leave with the session or a revert (why): to the log at error level and
+  // to a file beside the store.
+  void keep_unsaved(Session &s, const char *why);
 
  private:
   Answer commit(Session &s);

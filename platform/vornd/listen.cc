@@ -14,6 +14,7 @@ namespace vornd {
 namespace {
 
 constexpr mode_t kSocketMode = 0660;
+constexpr int kListenQueue = 1024;
 
 std::string errno_text(const std::string &what) {
   return what + ": " + strerror(errno);
@@ -46,7 +47,11 @@ bool bind_with_mode(int fd, const sockaddr_un &addr) {
 }  // namespace
 
 bool Server::add_listener(int fd, bool local) {
-  if (::listen(fd, 64) != 0) return false;
+  // Deep enough that a burst of connections does not make the kernel drop
+  // other peers' TCP handshakes (retried only after a second), shallow
+  // enough that a login queued behind a tight loop's connections is taken
+  // within a fraction of a second.
+  if (::listen(fd, kListenQueue) != 0) return false;
   listeners_.push_back(fd);
   listener_local_.push_back(local);
   return true;

@@ -1,7 +1,14 @@
 #include "vornd/log.h"
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <string>
 
@@ -27,20 +34,66 @@ std::string one_line(const char *line) {
   return s;
 }
 
-}  // namespace
+// Returns true when standard error is the journal's stream (systemd names
+// it in JOURNAL_STREAM as "device:inode").
+bool to_journal() {
+  const char *js = getenv("JOURNAL_STREAM");
+  struct stat st;
+  if (!js || fstat(2, &st) != 0) return false;
+  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) == js;
+}
 
-void log_event(const char *fmt, ...) {
+// Writes one line at a syslog priority ("<3>" error, "" plain).
+void write_line(const char *priority, const char *fmt, va_list ap) {
   char stamp[32];
   time_t now = time(nullptr);
   struct tm tm;
   gmtime_r(&now, &tm);
   strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &tm);
-  char line[1024];
+  // Sized to fit: a line of unsaved changes may be long and must be whole.
+  va_list again;
+  va_copy(again, ap);
+  int n = vsnprintf(nullptr, 0, fmt, ap);
+  std::string line(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  vsnprintf(line.data(), line.size() + 1, fmt, again);
+  va_end(again);
+  static const bool journal = to_journal();
+  fprintf(stderr, "%s%s vornd: %s\n", journal ? priority : "", stamp,
+          one_line(line.c_str()).c_str());
+}
+
+}  // namespace
+
+void log_event(const char *fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
-  vsnprintf(line, sizeof line, fmt, ap);
+  write_line("", fmt, ap);
   va_end(ap);
-  fprintf(stderr, "%s vornd: %s\n", stamp, one_line(line).c_str());
+}
+
+void log_error(const char *fmt, ...) {
+  std::string with = std::string("error: ") + fmt;
+  va_list ap;
+  va_start(ap, fmt);
+  write_line("<3>", with.c_str(), ap);
+  va_end(ap);
+}
+
+void notify_status(const std::string &status) {
+  const char *path = getenv("NOTIFY_SOCKET");
+  sockaddr_un addr{};
+  if (!path || !*path || strlen(path) >= sizeof addr.sun_path) return;
+  addr.sun_family = AF_UNIX;
+  memcpy(addr.sun_path, path, strlen(path));
+  if (addr.sun_path[0] == '@') addr.sun_path[0] = '\0';  // abstract
+  int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return;
+  std::string msg = "STATUS=" + one_line(status.c_str());
+  ::sendto(
+      fd, msg.data(), msg.size(), MSG_NOSIGNAL,
+      reinterpret_cast<sockaddr *>(&addr),
+      static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + strlen(path)));
+  ::close(fd);
 }
 
 std::string quoted(std::string_view text) {

@@ -10,6 +10,14 @@ namespace vornd {
 
 // Writes one formatted log line (printf format, no trailing newline).
 void log_event(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+// The same at error level: "error: " in the text and, when standard error
+// is the journal, its priority prefix, so that journalctl -p err and
+// systemctl status single it out.
+void log_error(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Tells systemd a one-line status for systemctl status ("Status:"), when it
+// runs the daemon with a notify socket; does nothing otherwise.
+void notify_status(const std::string &status);
 
 // Returns a peer-supplied text quoted and escaped for the log, cut short
 // when long.

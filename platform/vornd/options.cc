@@ -18,6 +18,7 @@ struct Number {
 const Number kNumbers[] = {
     {"--synthetic", &Options::synthetic, nullptr, 1, 10'000'000},
     {"--max-connections", nullptr, &Limits::max_connections, 1, 100'000},
+    {"--max-per-peer", nullptr, &Limits::max_per_peer, 1, 100'000},
     {"--login-timeout", nullptr, &Limits::login_timeout_s, 1, 3600},
 };
 
@@ -54,6 +55,8 @@ const char *usage_text() {
          "                         to FILE.bad and start from the defaults\n"
          "  --users FILE           user:hash lines for logins over TCP\n"
          "  --max-connections N    connections held at once (default 64)\n"
+         "  --max-per-peer N       connections without a login one user or\n"
+         "                         host may hold (default: half the above)\n"
          "  --login-timeout S      seconds a connection may stay without a\n"
          "                         login (default 30)\n"
          "  --help                 show this text\n";

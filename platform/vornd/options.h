@@ -9,6 +9,9 @@ namespace vornd {
 // What one peer may hold of the daemon (docs/vornd.md).
 struct Limits {
   long max_connections = 64;
+  // Connections without a login that one peer (a local uid, a TCP host)
+  // may hold; 0 means half of max_connections.
+  long max_per_peer = 0;
   long login_timeout_s = 30;  // from connecting (or logging out) to a login
 };
 

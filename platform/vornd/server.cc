@@ -21,6 +21,11 @@ namespace {
 using std::chrono::milliseconds;
 
 constexpr auto kGreetingTimeout = std::chrono::seconds(5);
+// Connections taken from a listener per wake.
+constexpr int kAcceptBatch = 32;
+// A peer holding no more connections without a login than this keeps them
+// when the daemon is full: one is a login under way, two a retry.
+constexpr size_t kKeptPerPeer = 2;
 // How long a listener rests when no descriptor can be had.
 constexpr auto kListenPause = milliseconds(250);
 int g_signal_pipe[2] = {-1, -1};
@@ -84,6 +89,13 @@ Server::~Server() {
 }
 
 void Server::accept_on(size_t listener) {
+  // A few at a time: a peer that connects in a tight loop would otherwise
+  // fill the listen queue faster than one accept per wake empties it.
+  for (int i = 0; i < kAcceptBatch && accept_one(listener); ++i) {
+  }
+}
+
+bool Server::accept_one(size_t listener) {
   int fd = ::accept4(listeners_[listener], nullptr, nullptr,
                      SOCK_CLOEXEC | SOCK_NONBLOCK);
   if (fd < 0) {
@@ -93,12 +105,12 @@ void Server::accept_on(size_t listener) {
          errno == ENOMEM) &&
         !evict_one("daemon out of descriptors"))
       pause_listeners(true);
-    return;
+    return false;
   }
-  if (!admit(fd)) return;
   auto c = std::make_unique<Conn>();
-  c->fd = fd;
   identify(fd, listener_local_[listener], c->peer);
+  if (!admit(fd, c->peer.origin)) return true;
+  c->fd = fd;
   c->since = Clock::now();
   c->deadline = c->since + std::min<Clock::duration>(
                                kGreetingTimeout,
@@ -109,36 +121,78 @@ void Server::accept_on(size_t listener) {
              EPOLL_CTL_ADD)) {
     log_event("epoll_ctl: %s", strerror(errno));
     ::close(fd);
-    return;
+    return false;
   }
   c->events = EPOLLIN;
   ++open_;
+  set_waiting(*c, true);
   conns_.push_back(std::move(c));
+  return true;
 }
 
-// Returns true when the new connection fd may stay, after making room by
-// closing the connection that has waited longest without a login; closes
-// fd and returns false when there is none.
-bool Server::admit(int fd) {
+// Returns true when the new connection fd of peer origin may stay, after
+// making room if needed; closes fd and returns false when no room can be
+// made. A peer past its share makes room among its own connections.
+bool Server::admit(int fd, const std::string &origin) {
+  auto mine = waiting_.find(origin);
+  if (mine != waiting_.end() && mine->second >= share()) {
+    evict_oldest_of(origin,
+                    "connection limit reached: the peer holds its share");
+    return true;
+  }
   // Spare descriptors keep commits, password lookups and logs working.
   long spare = fd_limit_ >= 32 ? 8 : fd_limit_ / 4;
   bool full = open_ >= static_cast<size_t>(limits_.max_connections) ||
               fd >= fd_limit_ - spare;
-  if (!full || evict_one("connection limit reached")) return true;
+  if (!full || evict_one("connection limit reached", &origin)) return true;
+  log_event("connection from %s refused: connection limit reached",
+            origin.c_str());
   ::close(fd);
   return false;
 }
 
-// Closes the open connection without a session that came (or logged out)
-// first. Returns false when every open connection holds the session.
-bool Server::evict_one(const char *why) {
+size_t Server::share() const {
+  long n = limits_.max_per_peer > 0 ? limits_.max_per_peer
+                                    : std::max(1L, limits_.max_connections / 2);
+  return static_cast<size_t>(n);
+}
+
+// Closes the oldest connection without a login of the peer that holds the
+// most of them, the newcomer counted; a peer with one or two keeps them.
+bool Server::evict_one(const char *why, const std::string *newcomer) {
+  const std::string *most = nullptr;
+  size_t most_n = 0;
+  for (const auto &[origin, n] : waiting_) {
+    size_t held = n + (newcomer && origin == *newcomer ? 1 : 0);
+    // On a tie the newcomer's own peer gives way, not another.
+    if (held > most_n || (held == most_n && newcomer && origin == *newcomer)) {
+      most = &origin;
+      most_n = held;
+    }
+  }
+  if (!most || most_n <= kKeptPerPeer) return false;
+  evict_oldest_of(std::string(*most), why);
+  return true;
+}
+
+void Server::evict_oldest_of(const std::string &origin, const char *why) {
   Conn *oldest = nullptr;
   for (auto &c : conns_)
-    if (c->fd >= 0 && !c->session && (!oldest || c->since < oldest->since))
+    if (c->waiting && c->peer.origin == origin &&
+        (!oldest || c->since < oldest->since))
       oldest = c.get();
-  if (!oldest) return false;
-  close_conn(*oldest, why);
-  return true;
+  if (oldest) close_conn(*oldest, why);
+}
+
+void Server::set_waiting(Conn &c, bool on) {
+  if (c.waiting == on) return;
+  c.waiting = on;
+  if (on) {
+    ++waiting_[c.peer.origin];
+    return;
+  }
+  auto it = waiting_.find(c.peer.origin);
+  if (it != waiting_.end() && --it->second == 0) waiting_.erase(it);
 }
 
 void Server::pause_listeners(bool paused) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "vornd/auth.h"
@@ -50,6 +51,7 @@ class Server {
     Clock::time_point parked_until;
     int failures = 0;  // failed logins on this connection
     Clock::time_point last_failure;
+    bool waiting = false;  // counted in waiting_: open, without a login
   };
   // A login needs a few hundred bytes: before one, frames stay small.
   static constexpr uint32_t kPreLoginFrame = 4096;
@@ -61,9 +63,15 @@ class Server {
   // listen.cc: starts listening on fd; false when listen() fails.
   bool add_listener(int fd, bool local);
   // server.cc
-  void accept_on(size_t listener);  // takes one waiting connection
-  bool admit(int fd);
-  bool evict_one(const char *why);
+  void accept_on(size_t listener);   // takes the waiting connections
+  bool accept_one(size_t listener);  // false when none could be taken
+  bool admit(int fd, const std::string &origin);
+  // Closes a connection without a login to make room for one of newcomer
+  // (null: for nobody in particular); false when none may go.
+  bool evict_one(const char *why, const std::string *newcomer = nullptr);
+  void evict_oldest_of(const std::string &origin, const char *why);
+  void set_waiting(Conn &c, bool on);  // keeps waiting_ in step
+  size_t share() const;  // connections without a login a peer may hold
   void pause_listeners(bool paused);             // stop or resume accepting
   void dispatch(uint64_t tag, uint32_t events);  // acts on one epoll event
   int wait_timeout_ms(Clock::time_point now);
@@ -105,6 +113,8 @@ class Server {
   long fd_limit_ = 1024;  // RLIMIT_NOFILE when serving starts
   std::string socket_path_;
   std::vector<std::unique_ptr<Conn>> conns_;
+  // Connections without a login per peer origin; a peer missing has none.
+  std::unordered_map<std::string, size_t> waiting_;
   size_t open_ = 0;         // connections not yet closed
   size_t held_input_ = 0;   // unparsed input of connections not logged in
   Conn *holder_ = nullptr;  // connection of the logged-in session
