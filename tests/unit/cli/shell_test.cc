@@ -68,8 +68,7 @@ class Shell : public ::testing::Test {
     cli_reset_records();
     EXPECT_EQ(fake_vornal::live_handles(), 0) << "message handles leaked";
   }
-  // Returns the node at the end of names below the root, creating what is
-  // missing (exact names, no lookup rules).
+  // Returns the node names lead to from the root, creating what is missing.
   cli_node *add(std::initializer_list<const char *> names) {
     cli_node *node = cli_state.root;
     for (const char *name : names) {
@@ -165,11 +164,10 @@ TEST(Text, DecodeDequoteAndKindLists) {
 }
 
 TEST(Text, SplitCommandAndPathLines) {
-  // Raw coding keeps quotes and escapes; quoted and escaped spaces do not
-  // split; an escaped quote opens no quote; an open one runs on; blanks give
-  // an empty block, nothing gives none. A path keeps a trailing empty word
-  // but not one made by an escaped separator, which loses its backslash;
-  // quotes are ordinary; decoding comes last.
+  // Raw words keep quotes and escapes; an escaped quote opens none, an open
+  // one runs on; blanks give an empty block, nothing none. A path keeps a
+  // trailing empty word, not one made by an escaped separator (which loses
+  // its backslash); quotes are ordinary; decoding comes last.
   const struct {
     bool path;
     const char *text, *words;
@@ -224,13 +222,16 @@ TEST_F(Shell, PrefixesSplitWhatExistsAndCandidatesSkipHidden) {
     EXPECT_EQ(take(path_of_node(resolve_path_prefix(&prefix, &rest))), t[1]);
     EXPECT_EQ(take(prefix) + "|" + take(rest), std::string(t[2]) + "|" + t[3]);
   }
-  // Completion offers nothing in or below a hidden branch.
+  // Completion offers nothing in or below a hidden branch; the partial text
+  // matches in any case.
   add({"s"})->hidden = 1;
-  char **offered =
-      child_candidates(cli_state.root, 0, 0, NODE_SELECT_BRANCH, 0, 1);
-  EXPECT_EQ(take(join_words(",", offered, strlist_count(offered))),
-            "a/b/c,a/b/,a/");
-  strlist_free(&offered);
+  for (const char *partial : {(const char *)0, "A/B"}) {
+    char **offered =
+        child_candidates(cli_state.root, 0, partial, NODE_SELECT_BRANCH, 0, 1);
+    EXPECT_EQ(take(join_words(",", offered, strlist_count(offered))),
+              partial ? "a/b/c,a/b/" : "a/b/c,a/b/,a/");
+    strlist_free(&offered);
+  }
 }
 
 // Answers every description "ops g" and lists listing at path.
