@@ -27,8 +27,7 @@ inline const auto answer = [](text body) { return reply{true, body, "OK"}; };
 inline const auto status_only = [](text s) { return reply{true, {}, s}; };
 inline const auto no_handle = [] { return reply{false, {}, {}}; };
 
-// Forgets all rules and requests.
-void reset();
+void reset();  // forgets all rules and requests
 // Answers type at path (args[1]; nullopt: any) and, when given, name
 // (args[3]). Path-and-name rules win over path rules over any-path ones.
 void on(int type, text path, reply r, text name = std::nullopt);
