@@ -13,7 +13,6 @@
 #include <iostream>
 #include <map>
 #include <memory>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -68,13 +67,15 @@ std::vector<std::string> lines_of(const std::string &text, bool words) {
 }
 
 // Returns the lines a script echoes after its prompt ("cli -> " or a
-// branch's): the script a case without a script section runs.
+// branch's, a word without ":"): the script a case without a script
+// section runs.
 std::string echoed_script(const std::string &out) {
-  static const std::regex prompt("^(cli|[^ :]+) -> (.*)$");
   std::string script;
-  std::smatch m;
-  for (const std::string &l : lines_of(out, false))
-    if (std::regex_match(l, m, prompt)) script += m[2].str() + "\n";
+  for (const std::string &l : lines_of(out, false)) {
+    size_t at = l.find(" -> ");
+    if (at != std::string::npos && at > 0 && l.find_first_of(" :") == at)
+      script += l.substr(at + 4) + "\n";
+  }
   return script;
 }
 
@@ -242,17 +243,15 @@ std::string key_bytes(const std::string &keys, std::string *echo) {
 
 // Returns the screen that text draws on a terminal: a carriage return goes
 // back to the start of the line, a backspace one column back, and what
-// follows overwrites; bells and the editor's paste-mode switches show
-// nothing, and blanks at the end of a line are not seen.
+// follows overwrites; bells show nothing, and blanks at the end of a line
+// are not seen.
 std::string render(const std::string &text) {
   std::vector<std::string> lines(1);
   size_t col = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     char ch = text[i];
     std::string &l = lines.back();
-    if (text.compare(i, 7, "\x1b[?2004") == 0) {
-      i += 7;
-    } else if (ch == '\n') {
+    if (ch == '\n') {
       lines.emplace_back(), col = 0;
     } else if (ch == '\r' || ch == '\b') {
       col = ch == '\r' ? 0 : col - (col > 0);
