@@ -26,11 +26,11 @@ const std::string kDir =
 
 struct Case {
   std::string name, out, script, err, status = "0";
-  std::vector<std::string> args, env = {"CLI_USER=@USER@"}, daemon;
+  e2e::Args args, env = {"CLI_USER=@USER@"};
+  std::optional<e2e::Args> daemon;
   std::vector<std::pair<std::string, std::string>> files;
   bool argv_given = false, has_script = false, has_err = false;
-  bool script_file = false, terminal = false, nohup = false, restart = false;
-  bool hold = false;
+  bool script_file = false, terminal = false, nohup = false, hold = false;
   uid_t uid = (uid_t)-1;
   int line = 0;
 };
@@ -41,25 +41,23 @@ struct Context {
   std::unique_ptr<e2e::RawClient> other;  // another session of the user
   std::map<std::string, std::string> names;
   std::string fill(std::string text) const;
+  e2e::Args fill(e2e::Args texts) const {
+    for (std::string &t : texts) t = fill(t);
+    return texts;
+  }
 };
 
 std::string Context::fill(std::string text) const {
-  for (size_t at = 0; (at = text.find('@', at)) != std::string::npos;) {
-    size_t end = text.find('@', at + 1);
-    auto it = names.find(text.substr(at + 1, end - at - 1));
-    if (end == std::string::npos || it == names.end()) {
-      ++at;
-      continue;
-    }
-    text.replace(at, end - at + 1, it->second);
-    at += it->second.size();
-  }
+  for (const auto &[name, value] : names)
+    for (size_t at = 0; (at = text.find('@' + name + '@', at)) != text.npos;
+         at += value.size())
+      text.replace(at, name.size() + 2, value);
   return text;
 }
 
 // Returns the lines of text; with words, a one-line text split at blanks.
-std::vector<std::string> lines_of(const std::string &text, bool words) {
-  std::vector<std::string> out;
+e2e::Args lines_of(const std::string &text, bool words) {
+  e2e::Args out;
   std::istringstream in(text);
   for (std::string l; words ? bool(in >> l) : bool(std::getline(in, l));)
     out.push_back(l);
@@ -83,8 +81,8 @@ std::string echoed_script(const std::string &out) {
 void put(Case &c, const std::string &section, const std::string &inline_text,
          const std::string &text) {
   const std::string &value = inline_text.empty() ? text : inline_text + "\n";
-  std::vector<std::string> words = lines_of(inline_text, true);
-  std::vector<std::string> list = words.empty() ? lines_of(text, false) : words;
+  e2e::Args words = lines_of(inline_text, true);
+  e2e::Args list = words.empty() ? lines_of(text, false) : words;
   if (section == "script")
     c.has_script = true, c.script_file = inline_text == "file",
     c.script = inline_text == "noeol" ? text.substr(0, text.size() - 1) : text;
@@ -104,7 +102,7 @@ void put(Case &c, const std::string &section, const std::string &inline_text,
   else if (section == "nohup" || section == "hold")
     (section == "hold" ? c.hold : c.nohup) = true;
   else if (section == "daemon")
-    c.restart = true, c.daemon = list;
+    c.daemon = list;
   else if (section == "file")
     c.files.emplace_back(inline_text, text);
   else
@@ -151,15 +149,14 @@ std::vector<Case> read_cases(const std::string &path,
 }
 
 // Returns the argv a case runs with (the default options, then its own).
-std::vector<std::string> argv_of(const Case &c, const Context &x) {
-  std::vector<std::string> argv = {"cli"};
+e2e::Args argv_of(const Case &c, const Context &x) {
+  e2e::Args argv = {"cli"};
   if (!c.argv_given)
     for (const char *a : {c.terminal ? "-q" : "-T", "-s", "@SOCKET@"})
       argv.push_back(a);
   if (c.script_file) argv.insert(argv.end(), {"-f", "@DIR@/script.cli"});
   argv.insert(argv.end(), c.args.begin(), c.args.end());
-  for (std::string &a : argv) a = x.fill(a);
-  return argv;
+  return x.fill(argv);
 }
 
 // Returns the exit code or "SIG<NAME>" that a wait status stands for.
@@ -175,10 +172,8 @@ void run_script(const Case &c, const Context &x) {
   std::string script = c.has_script ? c.script : echoed_script(c.out);
   if (c.script_file)
     std::ofstream(x.daemon.dir() + "/script.cli", std::ios::binary) << script;
-  std::vector<std::string> env;
-  for (const std::string &e : c.env) env.push_back(x.fill(e));
-  e2e::RunResult r =
-      e2e::run(argv_of(c, x), c.script_file ? "" : script, env, c.uid, 20000);
+  e2e::RunResult r = e2e::run(argv_of(c, x), c.script_file ? "" : script,
+                              x.fill(c.env), c.uid, 20000);
   EXPECT_EQ(r.out, x.fill(c.out)) << "stderr:\n" << r.err;
   EXPECT_EQ(c.has_err ? r.err : "", c.has_err ? x.fill(c.err) : "");
   EXPECT_EQ(status_text(r.wait_status, r.timed_out), c.status) << r.err;
@@ -246,7 +241,7 @@ std::string key_bytes(const std::string &keys, std::string *echo) {
 // follows overwrites; bells show nothing, and blanks at the end of a line
 // are not seen.
 std::string render(const std::string &text) {
-  std::vector<std::string> lines(1);
+  e2e::Args lines(1);
   size_t col = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     char ch = text[i];
@@ -316,8 +311,8 @@ void act(const std::string &what, e2e::Pty &p, Context &x) {
 // Runs a terminal case against x's daemon: types its keys once the screen
 // shows what comes before them, then checks the whole screen and the end.
 void run_terminal(const Case &c, Context &x) {
-  std::vector<std::string> env = {"TERM=dumb"};
-  for (const std::string &e : c.env) env.push_back(x.fill(e));
+  e2e::Args env = x.fill(c.env);
+  env.push_back("TERM=dumb");
   if (c.nohup) signal(SIGHUP, SIG_IGN);  // inherited, so only a poll sees it
   e2e::Pty p(argv_of(c, x), env);
   signal(SIGHUP, SIG_DFL);
@@ -366,17 +361,12 @@ TEST_P(Transcript, Run) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name + " (line " + std::to_string(c.line) + ")");
     if (c.uid != (uid_t)-1 && c.uid != geteuid() && !e2e::is_root()) {
-      std::cout << "skipped \"" << c.name << "\": needs root to run as uid "
-                << c.uid << "\n";
+      std::cout << "skipped: needs root to run as uid " << c.uid << "\n";
       continue;
     }
     for (const auto &[name, text] : c.files)
       std::ofstream(x.daemon.dir() + "/" + name) << x.fill(text);
-    if (c.restart) {
-      std::vector<std::string> args;
-      for (const std::string &a : c.daemon) args.push_back(x.fill(a));
-      x.daemon.restart(args);
-    }
+    if (c.daemon) x.daemon.restart(x.fill(*c.daemon));
     if (c.hold) x.other = login(x, false);
     c.terminal ? run_terminal(c, x) : run_script(c, x);
     x.other.reset();
@@ -385,8 +375,8 @@ TEST_P(Transcript, Run) {
 }
 
 // Returns the stems of the transcript files, sorted.
-std::vector<std::string> transcript_names() {
-  std::vector<std::string> names;
+e2e::Args transcript_names() {
+  e2e::Args names;
   std::error_code ec;
   for (const auto &e : std::filesystem::directory_iterator(kDir, ec))
     if (e.path().extension() == ".txt") names.push_back(e.path().stem());
