@@ -17,6 +17,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -116,6 +117,23 @@ std::string reachable_copy(const std::string &program) {
   return dir.path + "/" + fs::path(program).filename().string();
 }
 
+// In a cross build ctest sets VELMAR_EMULATOR (the qemu command line, words
+// split on spaces); the programs under test then run through it, with
+// their own argv[0]. Without it, and for the host's own tools (under /usr
+// or /bin), program and argv are left as they are.
+void emulate(std::string &program, std::vector<std::string> &argv) {
+  const char *emulator = getenv("VELMAR_EMULATOR");
+  if (!emulator || !*emulator || program.starts_with("/usr/") ||
+      program.starts_with("/bin/"))
+    return;
+  std::vector<std::string> cmd;
+  std::istringstream words(emulator);
+  for (std::string w; words >> w;) cmd.push_back(w);
+  cmd.insert(cmd.end(), {"-0", argv[0], program});
+  cmd.insert(cmd.end(), argv.begin() + 1, argv.end());
+  program = cmd[0], argv = std::move(cmd);
+}
+
 }  // namespace
 
 std::string user() {
@@ -195,8 +213,9 @@ RunResult run(const std::vector<std::string> &argv, const std::string &input,
     extra.push_back("LD_LIBRARY_PATH=" +
                     std::filesystem::path(program).parent_path().string());
   }
-  std::vector<std::string> envs = child_env(extra);
-  std::vector<char *> args = c_strings(argv), envp = c_strings(envs);
+  std::vector<std::string> envs = child_env(extra), cmd = argv;
+  emulate(program, cmd);
+  std::vector<char *> args = c_strings(cmd), envp = c_strings(envs);
   int in = memory_file(input), out = memory_file(""), err = memory_file("");
   pid_t pid = fork();
   if (pid == 0) {  // only async-signal-safe calls: the test may have threads
@@ -232,6 +251,8 @@ Daemon::~Daemon() {
 void Daemon::start() {
   std::vector<std::string> args = {bin_path("vornd"), "--socket", socket_};
   args.insert(args.end(), extra_.begin(), extra_.end());
+  std::string program = args[0];
+  emulate(program, args);
   std::vector<char *> argv = c_strings(args);
   std::string log_path = dir() + "/vornd.log";
   pid_ = fork();
@@ -239,7 +260,7 @@ void Daemon::start() {
     dup2(open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644), 2);
     rlimit rl{(rlim_t)fd_limit_, (rlim_t)fd_limit_};
     if (fd_limit_ > 0 && setrlimit(RLIMIT_NOFILE, &rl) != 0) _exit(126);
-    execv(argv[0], argv.data());
+    execv(program.c_str(), argv.data());
     _exit(127);
   }
   bool exited = false;
@@ -282,8 +303,9 @@ void Daemon::restart(std::vector<std::string> extra) {
 Pty::Pty(const std::vector<std::string> &argv,
          const std::vector<std::string> &env, int input) {
   std::string program = bin_path(argv[0]);
-  std::vector<std::string> envs = child_env(env);
-  std::vector<char *> args = c_strings(argv), envp = c_strings(envs);
+  std::vector<std::string> envs = child_env(env), cmd = argv;
+  emulate(program, cmd);
+  std::vector<char *> args = c_strings(cmd), envp = c_strings(envs);
   pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
   if (pid_ == 0) {
     if (input >= 0) dup2(input, 0);
