@@ -7,13 +7,21 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DVELMAR_WERROR=ON
 endif
 
+# Cross builds for the device: ARCH=arm64 or ARCH=armhf, into build-ARCH/,
+# with the toolchain file of cmake/ (ctest runs the tests under qemu).
+ARCH        ?=
+ifneq ($(ARCH),)
+BUILD       := build-$(ARCH)
+CMAKE_FLAGS += -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-$(ARCH).cmake
+endif
+
 .PHONY: all deps build build-asan test test-normal test-asan demo bench fuzz \
-        install package clean
+        install package clean cross test-cross cross-arch
 
 all: build
 
 deps:
-	@scripts/install-deps
+	@scripts/install-deps $(ARCH)
 
 build: deps
 	@cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) >/dev/null
@@ -33,12 +41,22 @@ test-asan: build-asan
 
 test: test-normal test-asan
 
+cross-arch:
+	@case "$(ARCH)" in arm64|armhf) ;; \
+	  *) echo "make: ARCH=arm64 or ARCH=armhf, please" >&2; exit 2;; esac
+
+cross: cross-arch build
+
+# Emulation is several times slower: the tests' own time-outs allow for it.
+test-cross: cross-arch test-normal
+
 # cmake --install honours DESTDIR; PREFIX overrides the configured prefix
 # (/usr/local unless CMAKE_FLAGS says otherwise).
 install: build
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
-# The .deb packages (under /usr) land in $(BUILD)/packages.
+# The .deb packages (under /usr) land in $(BUILD)/packages; with ARCH set,
+# those of that architecture.
 package: build
 	cd $(BUILD) && cpack -G DEB -B packages
 
@@ -52,4 +70,4 @@ fuzz: deps
 	@scripts/fuzz
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz
+	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz build-arm64 build-armhf

@@ -17,6 +17,17 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "")
 
+# A cross build's packages are of the target's architecture, and
+# dpkg-shlibdeps reads their libraries with the target's objdump and the
+# target's symbols files; it learns both from the environment of cpack.
+if(VELMAR_DEB_ARCH)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${VELMAR_DEB_ARCH})
+  set(cross ${CMAKE_BINARY_DIR}/cpack-cross.cmake)
+  file(WRITE ${cross} "set(ENV{DEB_HOST_ARCH} ${VELMAR_DEB_ARCH})\n"
+                      "set(ENV{OBJDUMP} ${CMAKE_OBJDUMP})\n")
+  set(CPACK_PROJECT_CONFIG_FILE ${cross})
+endif()
+
 set(VELMAR_DEB_VERSION ${PROJECT_VERSION}.0)
 set(CPACK_DEBIAN_CLI_PACKAGE_NAME velmar-cli)
 set(CPACK_DEBIAN_CLI_PACKAGE_SECTION admin)

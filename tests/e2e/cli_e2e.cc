@@ -36,7 +36,7 @@ TEST(CliGreeting, ALargeMotdIsWrittenWholeAndQuietShowsNothing) {
         "sh",
         "-c",
         "mount --make-rprivate / && mount -t overlay overlay -o lowerdir=" +
-            dir.path + ":/etc /etc && exec \"$0\" \"$@\"",
+            dir.path + ":/etc /etc && exec $VELMAR_EMULATOR \"$0\" \"$@\"",
         bin_path("cli"),
         "-s",
         d.socket()};

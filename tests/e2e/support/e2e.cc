@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -54,9 +55,21 @@ bool write_all(int fd, const std::string &data) {
 
 // A program's argv and environment as exec wants them: the test's
 // environment without CLI_USER, CLI_PASSWORD and CLI_SERVER, with the
-// "NAME=value" entries of extra added or replaced.
+// "NAME=value" entries of extra added or replaced. In a cross build ctest
+// sets VELMAR_EMULATOR (the qemu command line): the programs under test,
+// not the host's own tools under /usr or /bin, run through it.
 struct Exec {
-  Exec(const Args &argv, const Args &extra) : args(argv) {
+  Exec(std::string path, const Args &argv, const Args &extra)
+      : program(std::move(path)), args(argv) {
+    const char *emulator = getenv("VELMAR_EMULATOR");
+    if (emulator && *emulator && !program.starts_with("/usr/") &&
+        !program.starts_with("/bin/")) {
+      std::istringstream words(emulator);
+      Args cmd{std::istream_iterator<std::string>(words), {}};
+      cmd.insert(cmd.end(), {"-0", args[0], program});
+      cmd.insert(cmd.end(), args.begin() + 1, args.end());
+      program = cmd[0], args = std::move(cmd);
+    }
     Args names = {"CLI_USER", "CLI_PASSWORD", "CLI_SERVER"};
     for (const std::string &x : extra)
       names.push_back(x.substr(0, x.find('=')));
@@ -74,10 +87,11 @@ struct Exec {
     }
   }
   // Replaces the process; only async-signal-safe calls (tests have threads).
-  [[noreturn]] void run(const std::string &program) {
+  [[noreturn]] void run() {
     execve(program.c_str(), argp.data(), envp.data());
     _exit(127);
   }
+  std::string program;
   Args args, env;
   std::vector<char *> argp, envp;
 };
@@ -115,6 +129,7 @@ std::string reachable_copy(const std::string &program) {
   }
   return dir.path + "/" + fs::path(program).filename().string();
 }
+
 
 }  // namespace
 
@@ -196,14 +211,14 @@ RunResult run(const Args &argv, const std::string &input, const Args &env,
     extra.push_back("LD_LIBRARY_PATH=" +
                     fs::path(program).parent_path().string());
   }
-  Exec exec(argv, extra);
+  Exec exec(program, argv, extra);
   int in = memory_file(input), out = memory_file(""), err = memory_file("");
   pid_t pid = fork();
   if (pid == 0) {
     dup2(in, 0), dup2(out, 1), dup2(err, 2);
     if (other && (setgroups(0, nullptr) || setgid(uid) || setuid(uid)))
       _exit(126);
-    exec.run(program);
+    exec.run();
   }
   close(in);
   auto ended = [&] { return waitpid(pid, &res.wait_status, WNOHANG) != 0; };
@@ -226,11 +241,11 @@ Daemon::~Daemon() {
 void Daemon::start() {
   Args args = {bin_path("vornd"), "--socket", socket_};
   args.insert(args.end(), extra_.begin(), extra_.end());
-  Exec exec(args, {});
+  Exec exec(args[0], args, {});
   int log = open((dir() + "/vornd.log").c_str(),
                  O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   pid_ = fork();
-  if (pid_ == 0) dup2(log, 2), exec.run(args[0]);
+  if (pid_ == 0) dup2(log, 2), exec.run();
   close(log);
   bool exited = false;
   bool up = eventually([&] {
@@ -271,11 +286,11 @@ void Daemon::restart(Args extra) {
 
 Pty::Pty(const Args &argv, const Args &env, int input) {
   std::string program = bin_path(argv[0]);
-  Exec exec(argv, env);
+  Exec exec(program, argv, env);
   pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
   if (pid_ == 0) {
     if (input >= 0) dup2(input, 0);
-    exec.run(program);
+    exec.run();
   }
   if (pid_ < 0) ADD_FAILURE() << "forkpty: " << strerror(errno);
 }
