@@ -20,10 +20,10 @@
 
 namespace {
 
-// Flooding processes, killed at the end of the test.
-struct Flooders : std::vector<pid_t> {
+struct Flooders : std::vector<pid_t> {  // killed at the end of the test
   ~Flooders() {
-    for (pid_t p : *this) kill(p, SIGKILL), waitpid(p, nullptr, 0);
+    for (pid_t p : *this)  // never -1, which would signal every process
+      if (p > 0) kill(p, SIGKILL), waitpid(p, nullptr, 0);
   }
 };
 
