@@ -1,9 +1,8 @@
-// vornd over its socket: sessions, the store across a restart, peer
-// credentials, start-up files, broken input, replies larger than buffers.
+// vornd over its socket: sessions, the store, peer credentials, start-up
+// files, broken input. (The transcripts show refused and forced logins.)
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -13,20 +12,17 @@
 
 namespace {
 
-TEST(VorndE2e, SessionsTakeoverAndTheStoreAcrossARestart) {
+TEST(VorndE2e, SessionsTheStoreAcrossARestartAndAFailedCommit) {
   e2e::TempDir dir;
-  e2e::Daemon d({"--store", dir.path + "/store.json"});
+  const std::string store = dir.path + "/store.json", tmp = store + ".tmp";
+  auto stored = [&] { return e2e::run({"/bin/cat", store}).out; };
+  e2e::Daemon d({"--store", store});
   e2e::RawClient a(d.socket()), b(d.socket());
   EXPECT_EQ(a.status(17, {}, "/"), "ERR Not logged in");
   ASSERT_EQ(a.login(e2e::user()), "OK");
   EXPECT_EQ(a.status(11, {}, "/system", {}, "hostname", "changed"), "OK");
-  EXPECT_EQ(b.login(e2e::user()), "INUSE");
   ASSERT_EQ(b.login(e2e::user(), true), "OK");
-  std::optional<wire::Frame> n = a.next_frame();
-  EXPECT_TRUE(n && n->kind == wire::Kind::notice &&
-              n->notice.code == wire::kNoticeSessionEnded);
   EXPECT_TRUE(a.closed_within(5000));
-  // The ended session's change is gone.
   EXPECT_EQ(b.call(15, {}, "/system", {}, "hostname").reply, "velmar");
   ASSERT_EQ(b.status(10, {}, "/users", "carol"), "OK");
   ASSERT_EQ(b.status(12, {}, "/network/interfaces", "eth1"), "OK");
@@ -42,32 +38,36 @@ TEST(VorndE2e, SessionsTakeoverAndTheStoreAcrossARestart) {
   // The mirrored status list follows the stored interfaces.
   EXPECT_EQ(c.status(17, {}, "/status/interfaces/eth1"),
             "ERR No such file or directory");
+  // A folder in the way of the temporary file fails a write even for root:
+  // the change stays, a retry saves it; lost at logout, it is written out.
+  ASSERT_EQ(mkdir(tmp.c_str(), 0700), 0);
+  ASSERT_EQ(c.status(11, {}, "/system", {}, "hostname", "first-host"), "OK");
+  EXPECT_EQ(c.status(13).rfind("ERR ", 0), 0u);
+  ASSERT_EQ(rmdir(tmp.c_str()), 0);
+  EXPECT_EQ(c.status(13), "OK");
+  EXPECT_NE(stored().find("\"first-host\""), std::string::npos);
+  ASSERT_EQ(mkdir(tmp.c_str(), 0700), 0);
+  ASSERT_EQ(c.status(11, {}, "/system", {}, "location", "a \"b\" c\\d =/x"),
+            "OK");
+  EXPECT_EQ(c.status(13).rfind("ERR ", 0), 0u);
+  EXPECT_EQ(c.status(23), "OK");
+  std::string saved;  // where the lines of the lost commit went
+  for (const auto &e : std::filesystem::directory_iterator(dir.path))
+    if (e.path().string().find(".unsaved-") != std::string::npos)
+      saved = e.path().string();
+  ASSERT_EQ(rmdir(tmp.c_str()), 0);
+  auto r = e2e::run({"cli", "-C", "-T", "-s", d.socket(), "-f", saved}, "",
+                    {"CLI_USER=" + e2e::user()});
+  EXPECT_EQ(r.exit_code(), 0) << saved << r.out << r.err << d.log();
+  EXPECT_NE(stored().find(R"("a \"b\" c\\d =/x")"), std::string::npos);
 }
 
-// Over the socket the peer's uid decides: its own name only, root anyone.
-TEST(VorndE2e, PeerCredentialsDecideOnTheSocket) {
-  if (!e2e::is_root()) GTEST_SKIP() << "needs root to log in as another uid";
-  e2e::Daemon d;
-  ASSERT_EQ(chmod(d.dir().c_str(), 0755), 0);  // let the child reach it
-  pid_t pid = fork();
-  if (pid == 0) {  // group root stays, so the 0660 socket stays reachable
-    if (setresuid(65534, 65534, 65534) != 0) _exit(10);
-    e2e::RawClient c(d.socket());
-    _exit((c.login("root") != "NO") | (c.login("nobody") != "OK") << 1);
-  }
-  int st = 0;
-  waitpid(pid, &st, 0);
-  EXPECT_TRUE(e2e::exited_with(st, 0)) << "1: root taken, 2: own name refused";
-  EXPECT_EQ(e2e::RawClient(d.socket()).login("somebody-else"), "OK");
-}
-
+// Another daemon on the socket, a model or store it cannot read stop the
+// start, naming the place; a torn temporary store file goes.
 TEST(VorndE2e, StartUpFiles) {
   e2e::Daemon d;
-  // Another daemon on the socket, a model or store it cannot read stop the
-  // start, naming the place; a torn temporary store file goes.
   std::string model = d.dir() + "/bad.json", store = d.dir() + "/store.json";
-  std::ofstream(model)
-      << "{\"nodes\": [\n  {\"name\": \"a\"},\n  {\"name\": }\n]}\n";
+  std::ofstream(model) << "{\"nodes\": [\n{\"name\": \"a\"},\n{\"name\": }]}";
   std::ofstream(store + ".tmp") << "{\"version\":1,\"ro";
   std::ofstream(store) << "{\"version\":1,\"root\":{\"kids\":[{";
   std::pair<std::vector<std::string>, std::string> rows[] = {
