@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "support/e2e.h"
 #include "vornd/brake.h"
 #include "vornd/handlers.h"
 #include "vornd/store.h"
@@ -37,8 +38,8 @@ TEST(Vornd, StoreRoundTripsAndAFailedWriteKeepsTheOldFile) {
   ASSERT_EQ(vornd::do_set(t, "/ports/\"x/y\"", "mtu", "9000", true), "OK");
   ASSERT_EQ(vornd::do_set(t, "/ports/b", "tap", "true", true), "OK");
   ASSERT_EQ(vornd::do_set(t, "/sys", "note", odd, true), "OK");
-  char dir[] = "/tmp/vornd-unit-XXXXXX";
-  std::string path = std::string(mkdtemp(dir)) + "/store.json";
+  e2e::TempDir dir;
+  std::string path = dir.path + "/store.json";
   ASSERT_EQ(vornd::save_store(t, path), "");
   ASSERT_EQ(vornd::load_store(fresh, path), "");
   EXPECT_EQ(*vornd::do_list(fresh, "/").reply, *vornd::do_list(t, "/").reply);
@@ -47,7 +48,7 @@ TEST(Vornd, StoreRoundTripsAndAFailedWriteKeepsTheOldFile) {
   EXPECT_TRUE(Tree::find_kid(*fresh.resolve("/ports"), odd));
   EXPECT_TRUE(fresh.resolve("/state/tapping"));  // effects redone
   EXPECT_FALSE(fresh.resolve("/state/ports/a"));
-  EXPECT_NE(vornd::save_store(t, std::string(dir) + "/no/dir/s.json"), "");
+  EXPECT_NE(vornd::save_store(t, dir.path + "/no/dir/s.json"), "");
   // A write that fails half-way (a full disk) keeps the old file whole and
   // leaves no temporary file behind.
   ASSERT_EQ(vornd::do_set(t, "/sys", "level", "2", true), "OK");
@@ -63,17 +64,12 @@ TEST(Vornd, StoreRoundTripsAndAFailedWriteKeepsTheOldFile) {
   ASSERT_EQ(vornd::load_store(again, path), "");
   EXPECT_EQ(vornd::store_text(again), vornd::store_text(fresh));
   EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
-  std::filesystem::remove_all(dir);
   // A refused store names its place; the vornd_store fuzz target checks
   // that it changes nothing.
-  std::pair<const char *, const char *> bad[] = {
-      {"{\n\"version\": 1,\n\"root\": }", "s:3:"},
-      {R"({"version": 1, "root": {"kids": [{"name": "sys", "kids": [{"name":
-       "level", "value": "77"}]}]}})",
-       "s: /sys/level: value '77' fails its checks"}};
-  for (auto [text, want] : bad)
-    EXPECT_EQ(vornd::apply_store_text(t, text, "s").substr(0, strlen(want)),
-              want);
+  const char *bad = R"({"version": 1, "root": {"kids": [{"name": "sys",
+      "kids": [{"name": "level", "value": "77"}]}]}})";
+  EXPECT_EQ(vornd::apply_store_text(t, bad, "s"),
+            "s: /sys/level: value '77' fails its checks");
 }
 
 // A failed login delays the next one from that peer, doubling up to 8 s.

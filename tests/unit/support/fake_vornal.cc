@@ -56,23 +56,11 @@ void respond_with(std::function<std::optional<reply>(const request &)> fn) {
 void set_default(reply r) {
   s.fallback = r;
 }
-void clear_requests() {
-  s.log.clear();
+const std::vector<request> &requests() {
+  return s.log;
 }
 int live_handles() {
   return static_cast<int>(s.handles.size());
-}
-
-std::vector<std::string> request_texts(int type) {
-  std::vector<std::string> out;
-  for (const request &q : s.log) {
-    if (type >= 0 && q.type != type) continue;
-    std::string t = std::to_string(q.type) + "(";
-    for (int i = 0; i < 5; i++)
-      t += (i ? "," : "") + (q.args[i] ? "\"" + *q.args[i] + "\"" : "NULL");
-    out.push_back(t + ")");
-  }
-  return out;
 }
 
 }  // namespace fake_vornal
@@ -82,19 +70,15 @@ using namespace fake_vornal;
 extern "C" {
 
 // The link is always up and answers at once, so it never waits.
-int vornal_connect(const char *) {
-  return VORNAL_STATE_CONNECTED;
-}
-int vornal_get_connection_state(void) {
-  return VORNAL_STATE_CONNECTED;
-}
-const char *vornal_conn_error(int) {
-  return "error";
-}
+// clang-format off
+int vornal_connect(const char *) { return VORNAL_STATE_CONNECTED; }
+int vornal_get_connection_state(void) { return VORNAL_STATE_CONNECTED; }
+const char *vornal_conn_error(int) { return "error"; }
 void vornal_disconnect(void) {}
 void vornal_set_keep_alive(int, int) {}
 void vornal_set_connection_debugging(int) {}
 void vornal_set_wait_hook(vornal_wait_hook) {}
+// clang-format on
 
 vornal_message *vornal_send_message(int type, const char *a1, const char *a2,
                                     const char *a3, const char *a4,

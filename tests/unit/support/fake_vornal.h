@@ -35,10 +35,7 @@ void on(int type, text path, reply r, text name = std::nullopt);
 void respond_with(std::function<std::optional<reply>(const request &)> fn);
 // The answer when no rule fits (default: a handle, NULL reply and status).
 void set_default(reply r);
-// The requests so far as texts like 17(NULL,"/a",NULL,NULL,NULL) (of one
-// type when type >= 0), and forgetting them.
-std::vector<std::string> request_texts(int type = -1);
-void clear_requests();
-int live_handles();  // handed out and not yet released
+const std::vector<request> &requests();  // every request so far, in order
+int live_handles();                      // handed out and not yet released
 
 }  // namespace fake_vornal
