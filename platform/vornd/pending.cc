@@ -1,5 +1,7 @@
 #include "vornd/pending.h"
 
+#include "vornd/store.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -60,12 +62,7 @@ void compare(const Node *from, const Node &to, Lines &out) {
 
 // Returns a name for lines beside store that no file has yet.
 std::string fresh_name(const std::string &store, int attempt) {
-  char stamp[32];
-  time_t now = time(nullptr);
-  struct tm tm;
-  gmtime_r(&now, &tm);
-  strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &tm);
-  std::string name = store + ".unsaved-" + stamp;
+  std::string name = store + ".unsaved-" + utc_stamp();
   return attempt ? name + "-" + std::to_string(attempt) : name;
 }
 

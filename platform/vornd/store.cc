@@ -317,13 +317,17 @@ std::string stale_temp_of(const std::string &path) {
   return path + ".tmp";
 }
 
-std::string set_aside(const std::string &path) {
+std::string utc_stamp() {
   char stamp[32];
   time_t now = time(nullptr);
   struct tm tm;
   gmtime_r(&now, &tm);
   strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &tm);
-  std::string aside = path + ".bad-" + stamp;
+  return stamp;
+}
+
+std::string set_aside(const std::string &path) {
+  std::string aside = path + ".bad-" + utc_stamp();
   if (::rename(path.c_str(), aside.c_str()) != 0) return "";
   return aside;
 }

@@ -20,6 +20,8 @@ std::string stale_temp_of(const std::string &path);
 // Renames the store at path to "<path>.bad-<UTC time>"; returns the new
 // name, or "" when it could not be renamed.
 std::string set_aside(const std::string &path);
+// Returns the time now in UTC as 20261207T215200Z, for names of files.
+std::string utc_stamp();
 
 // Applies the store at path over t's defaults. A missing file is an empty
 // store. Returns "" or "<path>:<line>: <what>" / "<path>: <what>"; on
