@@ -130,7 +130,6 @@ std::string reachable_copy(const std::string &program) {
   return dir.path + "/" + fs::path(program).filename().string();
 }
 
-
 }  // namespace
 
 std::string user() {
@@ -138,9 +137,7 @@ std::string user() {
   return pw ? pw->pw_name : std::to_string(geteuid());
 }
 
-bool is_root() {
-  return geteuid() == 0;
-}
+bool is_root() { return geteuid() == 0; }
 
 std::string bin_path(const std::string &program) {
   if (program.find('/') != std::string::npos) return program;
@@ -274,14 +271,10 @@ int Daemon::signal(int sig) {
   return st;
 }
 
-void Daemon::restart() {
+void Daemon::restart(std::optional<Args> extra) {
+  if (extra) extra_ = std::move(*extra);
   signal(SIGTERM);
   start();
-}
-
-void Daemon::restart(Args extra) {
-  extra_ = std::move(extra);
-  restart();
 }
 
 Pty::Pty(const Args &argv, const Args &env, int input) {

@@ -72,8 +72,7 @@ class Daemon {
   // the exit; otherwise -1.
   int signal(int sig);
   // Starts the daemon again, with the same arguments or with extra.
-  void restart();
-  void restart(Args extra);
+  void restart(std::optional<Args> extra = {});
 
  private:
   void start();
