@@ -12,6 +12,10 @@
 #include "vornd/handlers.h"
 #include "vornd/store.h"
 
+// 32-bit builds too: a stat of a file with a 64-bit inode, or a clock past
+// 2038, must not fail or wrap.
+static_assert(sizeof(off_t) == 8 && sizeof(time_t) == 8);
+
 namespace {
 
 using vornd::Tree;
