@@ -16,6 +16,9 @@
 
 namespace {
 volatile sig_atomic_t interrupt_flag = 0;
+// Set once "Bye!" is printed: the logout that follows may wait for a daemon
+// that does not answer, and the user has already been told we are going.
+bool ending = false;
 
 // Ends the process by SIGINT with its default action, first giving the
 // terminal back the modes the line editor took from it (echo above all).
@@ -52,6 +55,7 @@ int interrupt_pending(void) {
 }
 
 void act_on_pending_interrupt(void) {
+  if (ending) die_by_sigint();
   if (interrupt_flag) act_on_interrupt();
 }
 
@@ -66,6 +70,7 @@ void act_on_interrupt(void) {
   }
   printf("\nBye!\n");
   fflush(stdout);
+  ending = true;
   end_session();
   die_by_sigint();
 }

@@ -274,11 +274,12 @@ bool shows(e2e::Pty &p, const std::string &want) {
       10000);
 }
 
-// Returns true once the terminal no longer echoes what is typed.
-bool echo_off(const e2e::Pty &p) {
+// Returns true once the terminal echoes what is typed (on) or no longer
+// does: the line editor and the y/N question echo by themselves.
+bool echoes(const e2e::Pty &p, bool on) {
   return e2e::eventually([&] {
     termios t{};
-    return tcgetattr(p.master(), &t) == 0 && !(t.c_lflag & ECHO);
+    return tcgetattr(p.master(), &t) == 0 && bool(t.c_lflag & ECHO) == on;
   });
 }
 
@@ -297,6 +298,8 @@ void act(const std::string &what, e2e::Pty &p, Context &x) {
     x.daemon.signal(signals.at(what));
   } else if (what == "restart") {
     x.daemon.restart();
+  } else if (what == "cooked") {
+    EXPECT_TRUE(echoes(p, true));
   } else if (what == "hangup") {
     p.hang_up();
   } else if (what == "takeover") {
@@ -330,9 +333,7 @@ void run_terminal(const Case &c, Context &x) {
              << render(p.output());
     }
     if (s.kind == Step::action) act(s.value, p, x);
-    if (s.kind == Step::quiet_keys) {
-      EXPECT_TRUE(echo_off(p));
-    }
+    if (s.kind == Step::quiet_keys) EXPECT_TRUE(echoes(p, false));
     std::string unseen;
     if (s.kind != Step::action)
       p.send(key_bytes(s.value, s.kind == Step::keys ? &want : &unseen));
