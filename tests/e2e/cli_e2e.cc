@@ -1,7 +1,6 @@
 // The cli program where a transcript cannot say it: the greeting with a
-// message of the day, and ctrl-c while a script waits on a pipe.
-//
-// The greeting needs a file at the shipped path /etc/zarcli/motd without
+// message of the day, and ctrl-c while a script waits on a pipe. The
+// greeting needs a file at the shipped path /etc/zarcli/motd without
 // touching the machine's /etc and without a test-only switch in the
 // program: the run happens in a private mount namespace (unshare -m, which
 // needs root as in CI) where a read-only overlay puts a test folder holding

@@ -29,8 +29,7 @@ int free_port();
 std::string without_cr(std::string text);
 // Returns true once ok() holds, asking every 10 ms for up to timeout_ms.
 bool eventually(const std::function<bool()> &ok, int timeout_ms = 5000);
-// Return true when a wait status says the program exited with code / died
-// by sig.
+// Return whether a wait status is an exit with code / a death by sig.
 bool exited_with(int wait_status, int code);
 bool killed_by(int wait_status, int sig);
 
@@ -131,12 +130,12 @@ class RawClient {
   // Logs in as user (a login on the Unix socket needs no password).
   std::string login(const std::string &user, bool force = false);
   void send_raw(const std::string &bytes);  // the daemon may have closed
-  // Returns the next frame, or nullopt on close, garbage or time-out.
-  std::optional<wire::Frame> next_frame(int timeout_ms = 10000);
   // Returns true when the daemon closes the connection within timeout_ms.
   bool closed_within(int timeout_ms);
 
  private:
+  // Returns the next frame, or nullopt on close, garbage or time-out.
+  std::optional<wire::Frame> next_frame(int timeout_ms = 10000);
   int fd_ = -1;
   uint32_t next_id_ = 1;
   wire::FrameReader reader_;
