@@ -333,7 +333,9 @@ void run_terminal(const Case &c, Context &x) {
              << render(p.output());
     }
     if (s.kind == Step::action) act(s.value, p, x);
-    if (s.kind == Step::quiet_keys) EXPECT_TRUE(echoes(p, false));
+    if (s.kind == Step::quiet_keys) {
+      EXPECT_TRUE(echoes(p, false));
+    }
     std::string unseen;
     if (s.kind != Step::action)
       p.send(key_bytes(s.value, s.kind == Step::keys ? &want : &unseen));
