@@ -185,16 +185,18 @@ std::optional<wire::Reply> Connection::from_kept(
     trace::emit(
         trace::marked(trace::request_line({out.id, VORNAL_MSG_DESCRIBE, args}),
                       "from memory, not sent"));
-  Deadline deadline = Clock::now() + std::chrono::milliseconds(timeout_ms_);
+  std::optional<Deadline> deadline;  // set once the answer must be awaited
   wire::Reply unused;
   while (!kept_.next(out.reply, out.status)) {
+    if (!deadline)
+      deadline = Clock::now() + std::chrono::milliseconds(timeout_ms_);
     if (drain(0, unused) || !usable()) return std::nullopt;
     if (kept_.next(out.reply, out.status)) break;
     if (!kept_.coming()) {  // the daemon described fewer nodes
       drop_kept("fewer descriptions than listed nodes");
       return round_trip(VORNAL_MSG_DESCRIBE, VORNAL_MSG_DESCRIBE, args);
     }
-    int rc = read_once(deadline, true);
+    int rc = read_once(*deadline, true);
     if (rc == 0) {
       lose("descriptions of #" + std::to_string(kept_.id()) +
            " not in within " + std::to_string(timeout_ms_) + " ms");
@@ -293,9 +295,6 @@ void Connection::lose(std::string_view why) {
 bool Connection::take_kept(wire::Reply &r) {
   size_t bytes = r.reply ? r.reply->size() : 0;
   bool last = r.status == wire::kBulkEnd;
-  std::string what = "recv #" + std::to_string(r.id) + " descriptions, " +
-                     std::to_string(bytes) + " bytes" +
-                     (last ? ", the last" : ", more follow");
   switch (kept_.take(r)) {
     case KeptDescriptions::Take::not_ours:
       return false;
@@ -303,7 +302,11 @@ bool Connection::take_kept(wire::Reply &r) {
       lose("malformed descriptions from the daemon");
       return true;
     case KeptDescriptions::Take::taken:
-      trace::event(kept_.active() ? what : what + " (skipped: dropped)");
+      if (trace::enabled())
+        trace::event("recv #" + std::to_string(r.id) + " descriptions, " +
+                     std::to_string(bytes) + " bytes" +
+                     (last ? ", the last" : ", more follow") +
+                     (kept_.active() ? "" : " (skipped: dropped)"));
       return true;
   }
   return false;
