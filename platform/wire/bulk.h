@@ -19,8 +19,10 @@ inline constexpr uint16_t kListDescribed = 60;
 inline constexpr std::string_view kBulkMore = "MORE";
 inline constexpr std::string_view kBulkEnd = "END";
 // A descriptions frame is closed once it holds this many bytes, so that
-// neither side holds much of the answer at once.
-inline constexpr size_t kBulkChunk = 64 * 1024;
+// neither side holds much of the answer at once, and a reader's buffer
+// stays within what FrameReader keeps between frames instead of being
+// given back and grown again by the next reply.
+inline constexpr size_t kBulkChunk = 16 * 1024;
 
 // Returns the path text a loading client sends for the node of one listing
 // line of the listing of base: base ("" for "/"), then per component of the
