@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "vornal.h"
 
@@ -90,6 +91,20 @@ const char *option(int argc, char **argv, const char *name,
   for (int i = 1; i + 1 < argc; i += 2)
     if (strcmp(argv[i], name) == 0) return argv[i + 1];
   return fallback;
+}
+
+bool wait_for(int fd, const char *text, int limit_s) {
+  std::string seen;
+  Clock::time_point start = Clock::now();
+  char buf[4096];
+  while (us_since(start) < limit_s * 1e6) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) return false;
+    seen.append(buf, static_cast<size_t>(n));
+    if (seen.find(text) != std::string::npos) return true;
+    if (seen.size() > 8192) seen.erase(0, seen.size() - 64);
+  }
+  return false;
 }
 
 void login(const char *socket) {

@@ -35,6 +35,10 @@ void stop_floor(Floor &f);
 const char *option(int argc, char **argv, const char *name,
                    const char *fallback = nullptr);
 
+// Reads fd (a terminal) until text appears; returns false at its end or
+// after limit_s seconds.
+bool wait_for(int fd, const char *text, int limit_s);
+
 // Connects to socket and logs in as the effective user; exits on failure.
 void login(const char *socket);
 

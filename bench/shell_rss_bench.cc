@@ -26,22 +26,6 @@ long status_kb(pid_t pid, const char *key) {
   return -1;
 }
 
-// Reads the terminal until text appears; returns false at its end or after
-// limit_s seconds.
-bool wait_for(int fd, const char *text, int limit_s) {
-  std::string seen;
-  bench::Clock::time_point start = bench::Clock::now();
-  char buf[4096];
-  while (bench::us_since(start) < limit_s * 1e6) {
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n <= 0) return false;
-    seen.append(buf, static_cast<size_t>(n));
-    if (seen.find(text) != std::string::npos) return true;
-    if (seen.size() > 8192) seen.erase(0, seen.size() - 64);
-  }
-  return false;
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -59,7 +43,7 @@ int main(int argc, char **argv) {
     execl(cli, cli, "-q", "-T", "-s", socket, static_cast<char *>(nullptr));
     _exit(127);
   }
-  bool ready = wait_for(fd, "cli -> ", 600);
+  bool ready = bench::wait_for(fd, "cli -> ", 600);
   double took = bench::us_since(start);
   long hwm = status_kb(pid, "VmHWM"), rss = status_kb(pid, "VmRSS");
   long anon = status_kb(pid, "RssAnon"), file = status_kb(pid, "RssFile");

@@ -9,6 +9,7 @@
 #include "trace.h"
 #include "vornal.h"
 #include "waiting.h"
+#include "wire/bulk.h"
 
 namespace vornal {
 namespace {
@@ -95,7 +96,36 @@ std::optional<wire::Reply> Connection::exchange(
   if (!usable()) return std::nullopt;
   ExchangeMark mark;
   std::lock_guard<std::mutex> lock(exchange_mu_);
-  wire::Request req{0, type, std::move(args)};
+  if (kept_.fits(type, args)) return from_kept(args);
+  if (kept_.active())
+    drop_kept(type == VORNAL_MSG_DESCRIBE
+                  ? "a description request out of listing order"
+                  : "a request of type " + std::to_string(type));
+  if (type == VORNAL_MSG_LIST && bulk_known_) return listing(args);
+  return round_trip(type, type, args);
+}
+
+// Asks for a listing with the descriptions of its nodes and keeps those.
+// A daemon that does not know the request gets the plain listing request.
+std::optional<wire::Reply> Connection::listing(
+    std::array<wire::Text, 5> &args) {
+  std::array<wire::Text, 5> again = args;
+  std::optional<wire::Reply> r =
+      round_trip(VORNAL_MSG_LIST, wire::kListDescribed, args);
+  if (r && !r->reply && r->status == "ERR Unknown request") {
+    bulk_known_ = false;
+    trace::event("vornd lists without descriptions: asking again");
+    return round_trip(VORNAL_MSG_LIST, VORNAL_MSG_LIST, again);
+  }
+  if (r && r->reply) kept_.start(r->id, again[1].value_or(""), *r->reply);
+  return r;
+}
+
+// Sends a request of the caller's type as wire_type and waits (bounded)
+// for its reply.
+std::optional<wire::Reply> Connection::round_trip(
+    uint16_t type, uint16_t wire_type, std::array<wire::Text, 5> &args) {
+  wire::Request req{0, wire_type, std::move(args)};
   Deadline deadline = Clock::now() + std::chrono::milliseconds(timeout_ms_);
   int err;
   {
@@ -110,8 +140,13 @@ std::optional<wire::Reply> Connection::exchange(
       return std::nullopt;
     }
     // The trace texts escape whole replies: build them only when tracing.
+    // The line shows the caller's request, and the type sent when other.
     if (type != VORNAL_MSG_NOOP && trace::enabled())
-      trace::emit(trace::request_line(req));
+      trace::emit(trace::marked(
+          trace::request_line({req.id, type, req.args}),
+          wire_type == type ? ""
+                            : "as type " + std::to_string(wire_type) +
+                                  ", with the descriptions of its nodes"));
     err = send_all(fd_.get(), frame, deadline);
   }
   if (err != 0) {
@@ -137,6 +172,48 @@ std::optional<wire::Reply> Connection::exchange(
     }
     if (rc < 0) return std::nullopt;
   }
+}
+
+// Answers a description request from the kept descriptions, waiting
+// (bounded) for the frame that brings its description. Nothing is sent,
+// but the request takes its id as if it were, so that the ids of later
+// requests stay what they would be.
+std::optional<wire::Reply> Connection::from_kept(
+    std::array<wire::Text, 5> &args) {
+  wire::Reply out{next_id_++, std::nullopt, std::nullopt};
+  if (trace::enabled())
+    trace::emit(
+        trace::marked(trace::request_line({out.id, VORNAL_MSG_DESCRIBE, args}),
+                      "from memory, not sent"));
+  std::optional<Deadline> deadline;  // set once the answer must be awaited
+  wire::Reply unused;
+  while (!kept_.next(out.reply, out.status)) {
+    if (!deadline)
+      deadline = Clock::now() + std::chrono::milliseconds(timeout_ms_);
+    if (drain(0, unused) || !usable()) return std::nullopt;
+    if (kept_.next(out.reply, out.status)) break;
+    if (!kept_.coming()) {  // the daemon described fewer nodes
+      drop_kept("fewer descriptions than listed nodes");
+      return round_trip(VORNAL_MSG_DESCRIBE, VORNAL_MSG_DESCRIBE, args);
+    }
+    int rc = read_once(*deadline, true);
+    if (rc == 0) {
+      lose("descriptions of #" + std::to_string(kept_.id()) +
+           " not in within " + std::to_string(timeout_ms_) + " ms");
+      return std::nullopt;
+    }
+    if (rc < 0) return std::nullopt;
+  }
+  if (trace::enabled())
+    trace::emit(trace::marked(trace::reply_line(out), "from memory"));
+  return out;
+}
+
+void Connection::drop_kept(const std::string &why) {
+  if (kept_.active())
+    trace::event("kept descriptions dropped, " + std::to_string(kept_.left()) +
+                 " listed nodes not asked for: " + why);
+  kept_.drop();
 }
 
 // A request from the wait hook while this thread awaits a reply (a logout
@@ -213,6 +290,28 @@ void Connection::lose(std::string_view why) {
   ::shutdown(fd_.get(), SHUT_RDWR);
 }
 
+// Gives kept_ a frame of a listing's descriptions. Returns false when the
+// frame is none.
+bool Connection::take_kept(wire::Reply &r) {
+  size_t bytes = r.reply ? r.reply->size() : 0;
+  bool last = r.status == wire::kBulkEnd;
+  switch (kept_.take(r)) {
+    case KeptDescriptions::Take::not_ours:
+      return false;
+    case KeptDescriptions::Take::bad:
+      lose("malformed descriptions from the daemon");
+      return true;
+    case KeptDescriptions::Take::taken:
+      if (trace::enabled())
+        trace::event("recv #" + std::to_string(r.id) + " descriptions, " +
+                     std::to_string(bytes) + " bytes" +
+                     (last ? ", the last" : ", more follow") +
+                     (kept_.active() ? "" : " (skipped: dropped)"));
+      return true;
+  }
+  return false;
+}
+
 void Connection::end_session() {
   state_.store(VORNAL_STATE_ENDED);
   ::shutdown(fd_.get(), SHUT_RDWR);
@@ -234,19 +333,20 @@ int Connection::read_once(Deadline deadline, bool wait) {
   return 1;
 }
 
-// Handles every whole frame buffered. Returns true when one of them was
-// the reply with id want (then in out).
+// Handles the whole frames buffered, up to the reply with id want, which
+// ends up in out (then true). Frames after it wait for the next drain: a
+// listing's descriptions that follow its reply are kept only once the
+// listing is in.
 bool Connection::drain(uint32_t want, wire::Reply &out) {
-  bool found = false;
   wire::Frame f;
   for (;;) {
     wire::DecodeStatus st = reader_.next(f);
-    if (st == wire::DecodeStatus::need_more) return found;
+    if (st == wire::DecodeStatus::need_more) return false;
     if (st == wire::DecodeStatus::bad) {
       lose("malformed frame from the daemon");
-      return found;
+      return false;
     }
-    if (handle(f, want, out)) found = true;
+    if (handle(f, want, out)) return true;
   }
 }
 
@@ -254,6 +354,7 @@ bool Connection::drain(uint32_t want, wire::Reply &out) {
 bool Connection::handle(wire::Frame &f, uint32_t want, wire::Reply &out) {
   if (f.kind == wire::Kind::notice) {
     trace::emit(trace::notice_line(f.notice));
+    drop_kept("a notice");
     if (f.notice.code == wire::kNoticeSessionEnded) end_session();
     return false;
   }
@@ -261,6 +362,7 @@ bool Connection::handle(wire::Frame &f, uint32_t want, wire::Reply &out) {
     lose("unexpected request from the daemon");
     return false;
   }
+  if (take_kept(f.reply)) return false;
   if (want != 0 && f.reply.id == want) {
     out = std::move(f.reply);
     return true;

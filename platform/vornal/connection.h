@@ -13,6 +13,7 @@
 #include <optional>
 #include <string_view>
 
+#include "kept.h"
 #include "transport.h"
 #include "wire/frame.h"
 
@@ -34,7 +35,9 @@ class Connection {
   int state() const { return state_.load(std::memory_order_acquire); }
 
   // Sends a request and waits (bounded) for the reply with its id. Returns
-  // nullopt when none came; the state is then 3 or 4.
+  // nullopt when none came; the state is then 3 or 4. A listing is asked
+  // for with the descriptions of its nodes, and the description requests
+  // that follow it in order are answered from those.
   std::optional<wire::Reply> exchange(uint16_t type,
                                       std::array<wire::Text, 5> args);
 
@@ -58,6 +61,12 @@ class Connection {
 
  private:
   void send_unawaited(uint16_t type, std::array<wire::Text, 5> args);
+  std::optional<wire::Reply> round_trip(uint16_t type, uint16_t wire_type,
+                                        std::array<wire::Text, 5> &args);
+  std::optional<wire::Reply> listing(std::array<wire::Text, 5> &args);
+  std::optional<wire::Reply> from_kept(std::array<wire::Text, 5> &args);
+  void drop_kept(const std::string &why);
+  bool take_kept(wire::Reply &r);
   int read_once(Deadline deadline, bool wait);
   void take_pending();
   bool drain(uint32_t want, wire::Reply &out);
@@ -70,6 +79,8 @@ class Connection {
   std::mutex exchange_mu_;  // one reader at a time; guards reader_
   std::mutex write_mu_;     // whole frames only
   wire::FrameReader reader_;
+  KeptDescriptions kept_;   // guarded by exchange_mu_
+  bool bulk_known_ = true;  // false once vornd did not know the request
   std::atomic<int> state_{5};
   std::atomic<uint32_t> next_id_{1};
   std::atomic<uint32_t> noop_id_{0};  // 0: no no-op outstanding

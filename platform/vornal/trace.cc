@@ -41,6 +41,14 @@ std::string notice_line(const wire::Notice &n) {
          wire::describe(n.text) + "\n";
 }
 
+std::string marked(std::string line, std::string_view mark) {
+  if (mark.empty()) return line;
+  bool end = !line.empty() && line.back() == '\n';
+  if (end) line.pop_back();
+  line.append(" (").append(mark).append(end ? ")\n" : ")");
+  return line;
+}
+
 void emit(std::string_view line) {
   if (!enabled()) return;
   while (!line.empty()) {

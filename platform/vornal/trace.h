@@ -27,6 +27,10 @@ std::string reply_line(const wire::Reply &r);
 // Returns the line for a notice from the daemon.
 std::string notice_line(const wire::Notice &n);
 
+// Returns line with " (mark)" put before its line end; line unchanged for
+// an empty mark.
+std::string marked(std::string line, std::string_view mark);
+
 // Writes line to stderr when tracing is on.
 void emit(std::string_view line);
 

@@ -9,6 +9,7 @@
 
 #include "vornd/log.h"
 #include "vornd/server.h"
+#include "wire/bulk.h"
 
 namespace vornd {
 namespace {
@@ -19,7 +20,8 @@ constexpr auto kLinger = std::chrono::seconds(5);
 }  // namespace
 
 bool Server::reading(const Conn &c) {
-  return c.fd >= 0 && !c.closing && !c.parked && c.out.size() <= kOutHigh;
+  return c.fd >= 0 && !c.closing && !c.parked && !c.bulk &&
+         c.out.size() <= kOutHigh;
 }
 
 void Server::read_from(Conn &c) {
@@ -101,6 +103,9 @@ void Server::serve(Conn &c, const wire::Request &q) {
     r.status = "OK";
   } else if (!c.session) {
     r.status = "ERR Not logged in";
+  } else if (q.type == wire::kListDescribed) {
+    serve_bulk(c, q);
+    return;
   } else if (q.type == kLogout) {
     drop_session(c, "logout");
     r.status = "OK";
@@ -110,6 +115,23 @@ void Server::serve(Conn &c, const wire::Request &q) {
     r.status = std::move(a.status);
   }
   answer(c, std::move(r));
+}
+
+void Server::serve_bulk(Conn &c, const wire::Request &q) {
+  std::string base = q.args[1].value_or("");
+  Answer a = do_list(c.session->candidate, base);
+  std::optional<std::string> listing = a.reply;
+  answer(c, wire::Reply{q.id, std::move(a.reply), std::move(a.status)});
+  // Nothing listed, nothing to describe: the answer is the listing alone.
+  if (listing)
+    c.bulk = std::make_unique<BulkAnswer>(q.id, base, std::move(*listing));
+}
+
+void Server::feed_bulk(Conn &c) {
+  while (c.bulk && c.fd >= 0 && c.out.size() <= kOutHigh) {
+    send(c, c.bulk->next_frame(c.session->candidate));
+    if (c.bulk && c.bulk->done()) c.bulk.reset();
+  }
 }
 
 void Server::answer(Conn &c, wire::Reply r) {
@@ -176,6 +198,7 @@ void Server::end_held_session() {
 }
 
 void Server::drop_session(Conn &c, const char *why) {
+  c.bulk.reset();  // describes the session's tree
   if (!c.session) return;
   core_.keep_unsaved(*c.session, why);
   log_event("session of %s ended (%s), uncommitted changes dropped",
@@ -221,7 +244,13 @@ void Server::finish(Conn &c) {
 // Serves what c has buffered when it may, then watches c for exactly what
 // it now waits for: requests while it takes them, room while replies wait.
 void Server::settle(Conn &c) {
-  if (reading(c) && c.reader.buffered() > 0) pump(c);
+  // A listing with descriptions stops the pump; its frames go out first.
+  for (;;) {
+    if (c.bulk) feed_bulk(c);
+    if (!reading(c) || c.reader.buffered() == 0) break;
+    pump(c);
+    if (!c.bulk) break;  // stopped for want of bytes or of room
+  }
   if (c.fd < 0) return;
   uint32_t want = (reading(c) ? uint32_t{EPOLLIN} : 0u) |
                   (c.out.empty() ? 0u : uint32_t{EPOLLOUT});

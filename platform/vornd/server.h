@@ -13,6 +13,7 @@
 
 #include "vornd/auth.h"
 #include "vornd/brake.h"
+#include "vornd/bulk.h"
 #include "vornd/handlers.h"
 #include "vornd/options.h"
 #include "wire/frame.h"
@@ -45,6 +46,9 @@ class Server {
     size_t held = 0;  // reader bytes counted in held_input_
     std::string out;
     std::optional<Session> session;
+    // Descriptions still to be sent for a listing; no request is read
+    // until they are out.
+    std::unique_ptr<BulkAnswer> bulk;
     Clock::time_point since;              // connected, or logged out
     Clock::time_point deadline;           // closed then unless logged in
     std::optional<wire::Request> parked;  // a login waiting out its delay
@@ -86,6 +90,10 @@ class Server {
   // True while c takes requests: open, no parked login, replies read.
   static bool reading(const Conn &c);
   void serve(Conn &c, const wire::Request &q);  // answers one request
+  // Answers a listing with descriptions: the listing now, the rest as the
+  // client reads it.
+  void serve_bulk(Conn &c, const wire::Request &q);
+  void feed_bulk(Conn &c);  // queues descriptions while replies are read
   void answer(Conn &c, wire::Reply r);  // sends r, or "too large" instead
   void attempt_login(Conn &c, const wire::Request &q);
   // Decides a login now; returns its status "OK", "INUSE" or "NO".

@@ -11,6 +11,7 @@
 
 #include "support/e2e.h"
 #include "vornal.h"
+#include "wire/bulk.h"
 #include "wire/frame.h"
 
 namespace {
@@ -19,7 +20,9 @@ using e2e::eventually;
 
 // A daemon stand-in on a Unix socket, serving one connection at a time
 // from its own thread: greets with version hello (-1: hangs up, -2: never
-// greets), then echoes each request's a2 and a5 as reply and status.
+// greets), then echoes each request's a2 and a5 as reply and status; a
+// listing with descriptions lists a, b, c and describes each as "kept"
+// and its path, in two frames.
 struct Server {
   explicit Server(int hello = wire::kVersion) : hello_(hello) {
     sockaddr_un addr{AF_UNIX, {}};
@@ -69,11 +72,23 @@ struct Server {
         requests += r.type != 0;
         if (r.type && !answer_requests) continue;
         if (!r.type) usleep(noop_delay_ms * 1000);
+        if (r.type == wire::kListDescribed && !put_bulk(fd, r.id)) return -1;
+        if (r.type == wire::kListDescribed) continue;
         if (!put(fd, wire::encode(wire::Reply{r.id, r.args[1], r.args[4]})))
           return -1;
       }
     }
     return -1;
+  }
+  // Answers a listing with descriptions with id; returns false on error.
+  static bool put_bulk(int fd, uint32_t id) {
+    std::string ab, c;
+    wire::append_entry(ab, "kept /a", "OK");
+    wire::append_entry(ab, "kept /b", "OK");
+    wire::append_entry(c, "kept /c", "OK");
+    return put(fd, wire::encode(wire::Reply{id, "a\nb\nc", "OK"}) +
+                       wire::encode(wire::Reply{id, ab, "MORE"}) +
+                       wire::encode(wire::Reply{id, c, "END"}));
   }
   // Writes all of data to fd; returns false on error.
   static bool put(int fd, const std::string &data) {
@@ -92,6 +107,20 @@ std::optional<wire::Text> call(const char *a2) {
   if (!m) return {};
   char *text = vornal_get_message_reply(m);
   wire::Text r = text ? wire::Text(text) : std::nullopt;
+  free(text);
+  vornal_message_free(m);
+  return r;
+}
+
+// Sends a request of type for path (a2; "connect": connects to server
+// anew) and returns its reply text, "<none>" without one.
+std::string ask(int type, const char *path, const std::string &server) {
+  if (strcmp(path, "connect") == 0)
+    return std::to_string(vornal_connect(server.c_str()));
+  vornal_message *m =
+      vornal_send_message(type, nullptr, path, nullptr, nullptr, nullptr);
+  char *text = m ? vornal_get_message_reply(m) : nullptr;
+  std::string r = text ? text : "<none>";
   free(text);
   vornal_message_free(m);
   return r;
@@ -136,6 +165,32 @@ TEST_F(Vornal, BigTextsRoundTripAndOversizedOnesStayLocal) {
   EXPECT_FALSE(call(std::string(wire::kMaxFrame, 'y').c_str()));
   EXPECT_EQ(call("a"), "a");
   EXPECT_EQ(s.requests, 2u);
+}
+
+// Descriptions that came with a listing answer only the description
+// requests that follow it in listing order; the stand-in's echo of the
+// path shows what went to the wire instead.
+TEST_F(Vornal, KeptDescriptionsAnswerOnlyTheRequestsThatFollowInOrder) {
+  Server s;
+  ASSERT_EQ(vornal_connect(s.path.c_str()), VORNAL_STATE_CONNECTED);
+  // clang-format off
+  struct { const char *name; std::vector<const char *> asks, want; } rows[] = {
+    {"in order", {"/a", "/b", "/c", "/a"}, {"kept /a", "kept /b", "kept /c", "/a"}},
+    {"one skipped", {"/a", "/c", "/b"}, {"kept /a", "/c", "/b"}},
+    {"a get between", {"/a", "get", "/b"}, {"kept /a", "get", "/b"}},
+    {"a new connection", {"connect", "/a"}, {"5", "/a"}},
+  };
+  // clang-format on
+  for (auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(ask(VORNAL_MSG_LIST, "/", s.path), "a\nb\nc");
+    for (size_t i = 0; i < row.asks.size(); ++i) {
+      bool get = strcmp(row.asks[i], "get") == 0;
+      EXPECT_EQ(
+          ask(get ? VORNAL_MSG_GET : VORNAL_MSG_DESCRIBE, row.asks[i], s.path),
+          row.want[i]);
+    }
+  }
 }
 
 TEST_F(Vornal, ConnectFailuresHaveTheirCodes) {
