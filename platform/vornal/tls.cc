@@ -24,36 +24,6 @@ struct SslFree {
   void operator()(SSL *s) const { SSL_free(s); }
 };
 
-// Writes with MSG_NOSIGNAL: OpenSSL's socket writes would raise SIGPIPE
-// in the caller's program when the daemon has gone.
-int write_nosignal(BIO *b, const char *data, int len) {
-  int fd = -1;
-  BIO_get_fd(b, &fd);
-  BIO_clear_retry_flags(b);
-  ssize_t n = ::send(fd, data, static_cast<size_t>(len), MSG_NOSIGNAL);
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
-    BIO_set_retry_write(b);
-  return static_cast<int>(n);
-}
-
-// Returns OpenSSL's socket BIO with write_nosignal for its writes.
-BIO_METHOD *socket_method() {
-  static BIO_METHOD *m = [] {
-    const BIO_METHOD *s = BIO_s_socket();
-    BIO_METHOD *n = BIO_meth_new(
-        BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
-        "vornal socket");
-    BIO_meth_set_write(n, write_nosignal);
-    BIO_meth_set_read(n, BIO_meth_get_read(s));
-    BIO_meth_set_puts(n, BIO_meth_get_puts(s));
-    BIO_meth_set_ctrl(n, BIO_meth_get_ctrl(s));
-    BIO_meth_set_create(n, BIO_meth_get_create(s));
-    BIO_meth_set_destroy(n, BIO_meth_get_destroy(s));
-    return n;
-  }();
-  return m;
-}
-
 // Reads VORNAL_SERVER_SHA256 into pin (32 bytes), as openssl prints a
 // fingerprint, colons and case optional. Returns false when it is set but
 // is not 64 hex digits; pin stays empty when it is not set.
@@ -71,19 +41,18 @@ bool pinned(std::string &pin) {
   return true;
 }
 
-// Returns a client context trusting VORNAL_CA_FILE or the system's store,
-// or null when the file cannot be used.
-SSL_CTX *client_context() {
+// Returns a client context trusting VORNAL_CA_FILE or the system's store
+// (when trust comes from them), or null when the file cannot be used.
+SSL_CTX *client_context(bool by_ca) {
   std::unique_ptr<SSL_CTX, CtxFree> ctx(SSL_CTX_new(TLS_client_method()));
   if (!ctx) return nullptr;
   SSL_CTX_set_min_proto_version(ctx.get(), TLS1_3_VERSION);
-  SSL_CTX_set_mode(ctx.get(), SSL_MODE_ENABLE_PARTIAL_WRITE |
-                                  SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
   // A daemon that closes without a TLS goodbye has still closed.
   SSL_CTX_set_options(ctx.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
   const char *ca = getenv("VORNAL_CA_FILE");
-  int ok = ca && *ca ? SSL_CTX_load_verify_locations(ctx.get(), ca, nullptr)
-                     : SSL_CTX_set_default_verify_paths(ctx.get());
+  int ok = !by_ca      ? 1
+           : ca && *ca ? SSL_CTX_load_verify_locations(ctx.get(), ca, nullptr)
+                       : SSL_CTX_set_default_verify_paths(ctx.get());
   return ok == 1 ? ctx.release() : nullptr;
 }
 
@@ -122,25 +91,17 @@ int check_pin(SSL *ssl, const std::string &pin) {
   return 0;
 }
 
-// Runs the handshake to its end or deadline. Returns 0 or a code; checked
-// tells that a failed certificate check is the reason of a failure.
-int handshake(SSL *ssl, int fd, Deadline deadline, bool checked) {
-  for (;;) {
-    ERR_clear_error();
-    int n = SSL_connect(ssl);
-    if (n == 1) return 0;
-    int err = SSL_get_error(ssl, n);
-    if (err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE) {
-      long v = SSL_get_verify_result(ssl);
-      ERR_clear_error();
-      return checked && v != X509_V_OK ? verify_code(v) : VORNAL_ERR_TLS;
-    }
-    int ev =
-        wait_for(fd, err == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline);
-    if (ev == 0) return VORNAL_ERR_TIMEOUT;
-    if (ev < 0) return VORNAL_ERR_OSERR;
-  }
+// Returns the outcome n of SSL_read as TlsLink::read returns it.
+long io_result(SSL *ssl, int n) {
+  if (n > 0) return n;
+  int err = SSL_get_error(ssl, n);
+  ERR_clear_error();
+  if (err == SSL_ERROR_WANT_READ) return -2;
+  return err == SSL_ERROR_ZERO_RETURN ? 0 : -1;
 }
+
+// The most one write encrypts: what waits for the socket stays bounded.
+constexpr size_t kChunk = 64 * 1024;
 
 }  // namespace
 
@@ -148,57 +109,148 @@ int TlsLink::open(int fd, const std::string &host, Deadline deadline,
                   std::unique_ptr<TlsLink> &out) {
   std::string pin;
   std::unique_ptr<SSL_CTX, CtxFree> ctx;
-  if (pinned(pin)) ctx.reset(client_context());
+  if (pinned(pin)) ctx.reset(client_context(pin.empty()));
   if (!ctx) return VORNAL_ERR_TLS_SETUP;
-  std::unique_ptr<SSL, SslFree> ssl(SSL_new(ctx.get()));
-  BIO *bio = ssl ? BIO_new(socket_method()) : nullptr;
-  if (!bio) return VORNAL_ERR_OSERR;
-  BIO_set_fd(bio, fd, BIO_NOCLOSE);
-  SSL_set_bio(ssl.get(), bio, bio);
+  SSL *ssl = SSL_new(ctx.get());
+  if (!ssl) return VORNAL_ERR_OSERR;
+  auto link = std::make_unique<TlsLink>(ssl, fd);
+  if (!link->in_) return VORNAL_ERR_OSERR;
   // A pinned certificate is trusted as it is; otherwise the chain and the
   // name are checked.
-  SSL_set_verify(ssl.get(), pin.empty() ? SSL_VERIFY_PEER : SSL_VERIFY_NONE,
-                 nullptr);
-  if (pin.empty() && !expect_host(ssl.get(), host)) return VORNAL_ERR_TLS_SETUP;
-  int err = handshake(ssl.get(), fd, deadline, pin.empty());
-  if (err == 0 && !pin.empty()) err = check_pin(ssl.get(), pin);
+  SSL_set_verify(ssl, pin.empty() ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
+  if (pin.empty() && !expect_host(ssl, host)) return VORNAL_ERR_TLS_SETUP;
+  int err = link->handshake(deadline, pin.empty());
+  if (err == 0 && !pin.empty()) err = check_pin(ssl, pin);
   if (err != 0) return err;
-  out = std::make_unique<TlsLink>(ssl.release());
+  out = std::move(link);
   return 0;
+}
+
+TlsLink::TlsLink(SSL *ssl, int fd)
+    : ssl_(ssl),
+      in_(BIO_new(BIO_s_mem())),
+      out_(BIO_new(BIO_s_mem())),
+      fd_(fd) {
+  if (in_ && out_) {
+    SSL_set_bio(ssl_, in_, out_);
+    return;
+  }
+  BIO_free(in_);
+  BIO_free(out_);
+  in_ = out_ = nullptr;
 }
 
 TlsLink::~TlsLink() {
   SSL_free(ssl_);
 }
 
-long TlsLink::result(int n) {
-  if (n > 0) return n;
-  int err = SSL_get_error(ssl_, n);
-  int saved = errno;
-  ERR_clear_error();
-  if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) return -2;
-  if (err == SSL_ERROR_ZERO_RETURN) return 0;
-  if (err == SSL_ERROR_SYSCALL && (saved == EAGAIN || saved == EINTR))
-    return -2;
-  return -1;
+// Runs the handshake to its end or deadline, before any other thread
+// knows the link. Returns 0 or a code; checked tells that a failed
+// certificate check is the reason of a failure.
+int TlsLink::handshake(Deadline deadline, bool checked) {
+  for (;;) {
+    ERR_clear_error();
+    int n = SSL_connect(ssl_);
+    int err = n == 1 ? SSL_ERROR_NONE : SSL_get_error(ssl_, n);
+    long verified = SSL_get_verify_result(ssl_);
+    ERR_clear_error();
+    int sent = send_until(deadline);  // also the alert that says why not
+    if (err == SSL_ERROR_NONE) return sent;
+    if (err != SSL_ERROR_WANT_READ)
+      return checked && verified != X509_V_OK ? verify_code(verified)
+                                              : VORNAL_ERR_TLS;
+    int code = sent ? sent : receive(deadline);
+    if (code != 0) return code;
+  }
 }
 
-long TlsLink::read(char *buf, size_t size) {
+// Sends the handshake's output before deadline. Returns 0 or a code.
+int TlsLink::send_until(Deadline deadline) {
+  for (;;) {
+    int rc = flush();
+    if (rc == 0) return 0;
+    if (rc == -1) return VORNAL_ERR_TLS;  // the peer went away
+    int ev = wait_for(fd_, POLLOUT, deadline);
+    if (ev == 0) return VORNAL_ERR_TIMEOUT;
+    if (ev < 0) return VORNAL_ERR_OSERR;
+  }
+}
+
+// Takes what the server sent before deadline. Returns 0 or a code.
+int TlsLink::receive(Deadline deadline) {
+  int ev = wait_for(fd_, POLLIN, deadline);
+  if (ev == 0) return VORNAL_ERR_TIMEOUT;
+  if (ev < 0) return VORNAL_ERR_OSERR;
+  char raw[16384];
+  ssize_t n = ::recv(fd_, raw, sizeof raw, MSG_DONTWAIT);
+  if (n > 0) BIO_write(in_, raw, static_cast<int>(n));
+  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
+  return n > 0 ? 0 : VORNAL_ERR_TLS;  // closed: not a TLS server
+}
+
+// The error queue is emptied after every failure, so calls need not
+// empty it first, as SSL_get_error wants.
+long TlsLink::decrypt(char *buf, size_t size) {
+  long n = io_result(ssl_, SSL_read(ssl_, buf, static_cast<int>(size)));
+  starved_ = n == -2;
+  // A read may answer the server (a key update): that goes out too.
+  if (BIO_ctrl_pending(out_) > 0 && flush() == -1) return -1;
+  return n;
+}
+
+long TlsLink::read(char *buf, size_t size, bool wait) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    long n = decrypt(buf, size);
+    if (n != -2) return n;
+  }
+  // Unlocked: the keep-alive thread may write while this one waits.
+  char raw[16384 + 512];  // a whole record
+  ssize_t r = ::recv(fd_, raw, sizeof raw, wait ? 0 : MSG_DONTWAIT);
+  if (r == 0) return 0;
+  if (r < 0)
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? -2 : -1;
   std::lock_guard<std::mutex> lock(mu_);
-  ERR_clear_error();
-  return result(SSL_read(ssl_, buf, static_cast<int>(size)));
+  BIO_write(in_, raw, static_cast<int>(r));
+  return decrypt(buf, size);
 }
 
 long TlsLink::write(const char *buf, size_t size) {
   std::lock_guard<std::mutex> lock(mu_);
-  ERR_clear_error();
-  int chunk = size > 1 << 30 ? 1 << 30 : static_cast<int>(size);
-  return result(SSL_write(ssl_, buf, chunk));
+  if (!unsent_.empty() && flush() == -1) return -1;
+  if (!unsent_.empty() || size == 0) return 0;
+  int n = SSL_write(ssl_, buf, static_cast<int>(std::min(size, kChunk)));
+  if (n <= 0) {
+    ERR_clear_error();
+    return -1;
+  }
+  return flush() == -1 ? -1 : n;
+}
+
+int TlsLink::flush() {
+  char tmp[16384];
+  for (int k; (k = BIO_read(out_, tmp, sizeof tmp)) > 0;)
+    unsent_.append(tmp, static_cast<size_t>(k));
+  while (!unsent_.empty()) {
+    ssize_t n = ::send(fd_, unsent_.data(), unsent_.size(),
+                       MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      unsent_.erase(0, static_cast<size_t>(n));
+    } else if (n < 0 && errno != EINTR) {
+      return errno == EAGAIN || errno == EWOULDBLOCK ? -2 : -1;
+    }
+  }
+  return 0;
+}
+
+bool TlsLink::unsent() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return !unsent_.empty();
 }
 
 bool TlsLink::pending() {
   std::lock_guard<std::mutex> lock(mu_);
-  return SSL_pending(ssl_) > 0;
+  return SSL_pending(ssl_) > 0 || (BIO_ctrl_pending(in_) > 0 && !starved_);
 }
 
 }  // namespace vornal

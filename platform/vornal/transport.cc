@@ -224,17 +224,16 @@ int ms_left(Deadline deadline) {
 
 int send_all(const Fd &f, std::string_view data, Deadline deadline) {
   int fd = f.get();
-  while (!data.empty()) {
-    ssize_t n = f.tls() ? f.tls()->write(data.data(), data.size())
-                        : ::send(fd, data.data(), data.size(),
-                                 MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n >= 0) {
-      data.remove_prefix(static_cast<size_t>(n));
-      continue;
-    }
-    if (n == -1 && f.tls()) return errno ? errno : EPIPE;
-    if (n == -1 && errno == EINTR) continue;
-    if (n == -1 && errno != EAGAIN && errno != EWOULDBLOCK) return errno;
+  TlsLink *tls = f.tls();
+  while (!data.empty() || (tls && tls->unsent())) {
+    ssize_t n =
+        tls ? tls->write(data.data(), data.size())
+            : ::send(fd, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0) data.remove_prefix(static_cast<size_t>(n));
+    if (n < 0 && tls) return errno ? errno : EPIPE;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return errno;
+    if (n >= 0 && (!tls || !tls->unsent())) continue;
     int ev = wait_for(fd, POLLOUT, deadline);
     if (ev == 0) return ETIMEDOUT;
     if (ev < 0) return errno;
@@ -249,13 +248,8 @@ int wait_readable(const Fd &f, Deadline deadline) {
 }
 
 long read_some(const Fd &f, char *buf, size_t size, bool wait) {
-  TlsLink *tls = f.tls();
+  if (f.tls()) return f.tls()->read(buf, size, wait);
   int fd = f.get();
-  if (tls && wait && !tls->pending()) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, tls->slice_ms) <= 0) return -2;  // the hook's turn
-  }
-  if (tls) return tls->read(buf, size);
   for (;;) {
     ssize_t n = ::recv(fd, buf, size, wait ? 0 : MSG_DONTWAIT);
     if (n >= 0) return static_cast<long>(n);
@@ -267,10 +261,6 @@ long read_some(const Fd &f, char *buf, size_t size, bool wait) {
 }
 
 int make_blocking(const Fd &f, int slice_ms) {
-  if (f.tls()) {
-    f.tls()->slice_ms = slice_ms;
-    return 0;
-  }
   int fd = f.get();
   int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return errno;

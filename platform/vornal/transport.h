@@ -66,12 +66,11 @@ int send_all(const Fd &fd, std::string_view data, Deadline deadline);
 // passed, -1 error.
 int wait_readable(const Fd &fd, Deadline deadline);
 
-// Reads into buf; with wait, waits up to the socket's receive slice.
+// Reads into buf; with wait, blocks up to the socket's receive slice.
 // Returns the byte count, 0 at end of stream, -1 on error, -2 when nothing
 // is available yet (or the slice passed, or a signal came while waiting).
 long read_some(const Fd &fd, char *buf, size_t size, bool wait = false);
-// Makes a plain fd blocking with a receive time-out of slice_ms (a TLS one
-// stays non-blocking and waits in poll for that long). Writes stay
+// Makes fd blocking with a receive time-out of slice_ms. Writes stay
 // non-blocking per call. Returns 0 or an errno value.
 int make_blocking(const Fd &fd, int slice_ms);
 

@@ -28,6 +28,7 @@ void Server::read_from(Conn &c) {
   // Before a login a peer gets no more than a small frame's worth per read.
   size_t want = c.session ? sizeof buf : kPreLoginFrame;
   long n = conn_read(c.fd, c.tls.get(), buf, want);
+  c.starved = n == -2;
   if (n == -2) return;
   if (n <= 0) {
     close_conn(c, n == 0 ? "peer closed" : "read failed");
@@ -219,10 +220,12 @@ void Server::finish(Conn &c) {
 // Serves what c has buffered when it may, then watches c for exactly what
 // it now waits for: requests while it takes them, room while replies wait.
 // TLS may hold input already taken from the socket, of which epoll knows
-// nothing: it is read here as soon as the connection takes requests.
+// nothing: it is read here as soon as the connection takes requests (but
+// for a part of a record, which waits for the socket).
 void Server::settle(Conn &c) {
   if (reading(c) && c.reader.buffered() > 0) pump(c);
-  while (reading(c) && c.tls && !c.handshaking && SSL_pending(c.tls.get())) {
+  while (reading(c) && c.tls && !c.handshaking && !c.starved &&
+         SSL_has_pending(c.tls.get())) {
     read_from(c);
     pump(c);
   }

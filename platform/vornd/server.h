@@ -43,6 +43,7 @@ class Server {
     SslPtr tls;  // null on the Unix socket and on plain TCP
     bool handshaking = false;
     bool shake_writes = false;  // the handshake waits to write, not read
+    bool starved = false;       // the last TLS read wanted more from the socket
     Peer peer;
     std::string hello;  // greeting bytes received so far
     bool greeted = false;
