@@ -45,7 +45,7 @@ constexpr std::chrono::seconds kNoopWriteLimit{1};
 
 // Reads the daemon's 8-byte greeting before deadline. Returns 0 or an error
 // code; extra bytes are never read.
-int read_hello(int fd, Deadline deadline, std::string &hello) {
+int read_hello(const Fd &fd, Deadline deadline, std::string &hello) {
   char buf[wire::kHelloSize];
   while (hello.size() < wire::kHelloSize) {
     int w = wait_readable(fd, deadline);
@@ -67,16 +67,16 @@ int Connection::open(std::string_view server, int timeout_ms,
   Fd fd;
   int err = open_transport(server, deadline, fd);
   if (err != 0) return err;
-  int sent = send_all(fd.get(), wire::encode_hello(), deadline);
+  int sent = send_all(fd, wire::encode_hello(), deadline);
   if (sent == ETIMEDOUT) return VORNAL_ERR_TIMEOUT;
   if (sent == EPIPE || sent == ECONNRESET) return VORNAL_ERR_PROTOCOL;
   if (sent != 0) return VORNAL_ERR_OSERR;
   std::string hello;
-  err = read_hello(fd.get(), deadline, hello);
+  err = read_hello(fd, deadline, hello);
   if (err != 0) return err;
   std::optional<uint16_t> version = wire::decode_hello(hello);
   if (!version || *version != wire::kVersion) return VORNAL_ERR_PROTOCOL;
-  if (make_blocking(fd.get(), std::min(timeout_ms, kWaitSliceMs)) != 0)
+  if (make_blocking(fd, std::min(timeout_ms, kWaitSliceMs)) != 0)
     return VORNAL_ERR_OSERR;
   out = std::make_unique<Connection>(std::move(fd), timeout_ms);
   return VORNAL_STATE_CONNECTED;
@@ -147,7 +147,7 @@ std::optional<wire::Reply> Connection::round_trip(
           wire_type == type ? ""
                             : "as type " + std::to_string(wire_type) +
                                   ", with the descriptions of its nodes"));
-    err = send_all(fd_.get(), frame, deadline);
+    err = send_all(fd_, frame, deadline);
   }
   if (err != 0) {
     // A daemon that ended the session closes the socket after its notice;
@@ -227,7 +227,7 @@ void Connection::send_unawaited(uint16_t type, std::array<wire::Text, 5> args) {
   std::string frame = wire::encode(req);
   if (frame.size() - wire::kLengthSize > wire::kMaxFrame) return;
   if (trace::enabled()) trace::emit(trace::request_line(req));
-  send_all(fd_.get(), frame, Clock::now() + kNoopWriteLimit);
+  send_all(fd_, frame, Clock::now() + kNoopWriteLimit);
 }
 
 bool Connection::send_noop() {
@@ -240,7 +240,7 @@ bool Connection::send_noop() {
   // before send() returns here.
   noop_sent_.store(now.time_since_epoch().count());
   noop_id_.store(id);
-  int err = send_all(fd_.get(), wire::encode(wire::Request{id, 0, {}}),
+  int err = send_all(fd_, wire::encode(wire::Request{id, 0, {}}),
                      now + kNoopWriteLimit);
   wlock.unlock();
   if (err != 0) {
@@ -322,7 +322,7 @@ void Connection::end_session() {
 // by the deadline, -1 when the connection is gone.
 int Connection::read_once(Deadline deadline, bool wait) {
   char buf[16384];
-  long n = read_some(fd_.get(), buf, sizeof buf, wait);
+  long n = read_some(fd_, buf, sizeof buf, wait);
   if (n == -2 && wait) wait_slice_passed();
   if (n == -2) return wait && ms_left(deadline) > 0 ? 1 : 0;
   if (n <= 0) {

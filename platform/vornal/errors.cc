@@ -25,6 +25,18 @@ extern "C" const char *vornal_conn_error(int code) {
       return "Timed out";
     case VORNAL_ERR_OSERR:
       return "System error";
+    case VORNAL_ERR_TLS:
+      return "TLS: handshake failed";
+    case VORNAL_ERR_TLS_UNTRUSTED:
+      return "TLS: server certificate not trusted";
+    case VORNAL_ERR_TLS_EXPIRED:
+      return "TLS: server certificate expired or not yet valid";
+    case VORNAL_ERR_TLS_NAME:
+      return "TLS: server certificate is for another host name";
+    case VORNAL_ERR_TLS_PIN:
+      return "TLS: server certificate is not the pinned one";
+    case VORNAL_ERR_TLS_SETUP:
+      return "TLS: VORNAL_CA_FILE or VORNAL_SERVER_SHA256 cannot be used";
     default:
       return "Unknown error";
   }

@@ -12,10 +12,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <thread>
 
+#include "tls.h"
 #include "vornal.h"
 #include "waiting.h"
 
@@ -40,20 +42,6 @@ int code_for_errno(int e) {
       return VORNAL_ERR_TIMEOUT;
     default:
       return VORNAL_ERR_OSERR;
-  }
-}
-
-// Waits for events on fd until deadline in slices, giving the caller's wait
-// hook its turn after each slice and each signal. Returns poll's revents, 0
-// when the deadline passed, -1 error.
-int wait_for(int fd, short events, Deadline deadline) {
-  for (;;) {
-    pollfd p{fd, events, 0};
-    int n = ::poll(&p, 1, std::min(ms_left(deadline), kWaitSliceMs));
-    if (n > 0) return p.revents;
-    if (n < 0 && errno != EINTR) return -1;
-    if (n == 0 && ms_left(deadline) == 0) return 0;
-    wait_slice_passed();
   }
 }
 
@@ -110,7 +98,23 @@ int try_address(const addrinfo *ai, Deadline deadline, Fd &out) {
   return 0;
 }
 
-// Resolves host[:port] and connects to the first address that answers.
+// Returns true when plain TCP was asked for and addr is a loopback one,
+// whose traffic never leaves the host: tests, and a local bench.
+bool plain_allowed(const sockaddr *addr) {
+  const char *env = getenv("VORNAL_PLAIN_TCP");
+  if (!env || strcmp(env, "1") != 0) return false;
+  if (addr->sa_family == AF_INET)
+    return ntohl(
+               reinterpret_cast<const sockaddr_in *>(addr)->sin_addr.s_addr) >>
+               24 ==
+           127;
+  return addr->sa_family == AF_INET6 &&
+         IN6_IS_ADDR_LOOPBACK(
+             &reinterpret_cast<const sockaddr_in6 *>(addr)->sin6_addr);
+}
+
+// Resolves host[:port], connects to the first address that answers and
+// makes the TLS handshake there.
 int open_tcp(std::string_view server, Deadline deadline, Fd &out) {
   HostPort hp;
   if (!split_host_port(server, hp)) return VORNAL_ERR_NOHOST;
@@ -126,7 +130,13 @@ int open_tcp(std::string_view server, Deadline deadline, Fd &out) {
   int err = ECONNREFUSED;
   for (const addrinfo *ai = res; ai; ai = ai->ai_next) {
     err = try_address(ai, deadline, out);
-    if (err == 0) return 0;
+    if (err == 0 && plain_allowed(ai->ai_addr)) return 0;
+    if (err == 0) {
+      std::unique_ptr<TlsLink> tls;
+      int code = TlsLink::open(out.get(), hp.host, deadline, tls);
+      if (code == 0) out.set_tls(std::move(tls));
+      return code;
+    }
     if (err == ETIMEDOUT) break;
   }
   return code_for_errno(err);
@@ -134,15 +144,40 @@ int open_tcp(std::string_view server, Deadline deadline, Fd &out) {
 
 }  // namespace
 
+int wait_for(int fd, short events, Deadline deadline) {
+  for (;;) {
+    pollfd p{fd, events, 0};
+    int n = ::poll(&p, 1, std::min(ms_left(deadline), kWaitSliceMs));
+    if (n > 0) return p.revents;
+    if (n < 0 && errno != EINTR) return -1;
+    if (n == 0 && ms_left(deadline) == 0) return 0;
+    wait_slice_passed();
+  }
+}
+
+Fd::Fd() = default;
+
+Fd::Fd(int fd) : fd_(fd) {}
+
+Fd::Fd(Fd &&o) noexcept
+    : fd_(std::exchange(o.fd_, -1)), tls_(std::move(o.tls_)) {}
+
 Fd &Fd::operator=(Fd &&o) noexcept {
   if (this != &o) {
+    tls_.reset();
     if (fd_ >= 0) ::close(fd_);
     fd_ = std::exchange(o.fd_, -1);
+    tls_ = std::move(o.tls_);
   }
   return *this;
 }
 
+void Fd::set_tls(std::unique_ptr<TlsLink> tls) {
+  tls_ = std::move(tls);
+}
+
 Fd::~Fd() {
+  tls_.reset();
   if (fd_ >= 0) ::close(fd_);
 }
 
@@ -187,16 +222,18 @@ int ms_left(Deadline deadline) {
                                    : static_cast<int>(left.count());
 }
 
-int send_all(int fd, std::string_view data, Deadline deadline) {
-  while (!data.empty()) {
+int send_all(const Fd &f, std::string_view data, Deadline deadline) {
+  int fd = f.get();
+  TlsLink *tls = f.tls();
+  while (!data.empty() || (tls && tls->unsent())) {
     ssize_t n =
-        ::send(fd, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n >= 0) {
-      data.remove_prefix(static_cast<size_t>(n));
-      continue;
-    }
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return errno;
+        tls ? tls->write(data.data(), data.size())
+            : ::send(fd, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0) data.remove_prefix(static_cast<size_t>(n));
+    if (n < 0 && tls) return errno ? errno : EPIPE;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return errno;
+    if (n >= 0 && (!tls || !tls->unsent())) continue;
     int ev = wait_for(fd, POLLOUT, deadline);
     if (ev == 0) return ETIMEDOUT;
     if (ev < 0) return errno;
@@ -204,12 +241,15 @@ int send_all(int fd, std::string_view data, Deadline deadline) {
   return 0;
 }
 
-int wait_readable(int fd, Deadline deadline) {
-  int ev = wait_for(fd, POLLIN, deadline);
+int wait_readable(const Fd &f, Deadline deadline) {
+  if (f.tls() && f.tls()->pending()) return 1;
+  int ev = wait_for(f.get(), POLLIN, deadline);
   return ev > 0 ? 1 : ev;
 }
 
-long read_some(int fd, char *buf, size_t size, bool wait) {
+long read_some(const Fd &f, char *buf, size_t size, bool wait) {
+  if (f.tls()) return f.tls()->read(buf, size, wait);
+  int fd = f.get();
   for (;;) {
     ssize_t n = ::recv(fd, buf, size, wait ? 0 : MSG_DONTWAIT);
     if (n >= 0) return static_cast<long>(n);
@@ -220,7 +260,8 @@ long read_some(int fd, char *buf, size_t size, bool wait) {
   }
 }
 
-int make_blocking(int fd, int slice_ms) {
+int make_blocking(const Fd &f, int slice_ms) {
+  int fd = f.get();
   int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return errno;
   timeval tv{slice_ms / 1000, (slice_ms % 1000) * 1000};

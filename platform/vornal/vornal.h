@@ -21,6 +21,13 @@ extern "C" {
 #define VORNAL_ERR_PROTOCOL 76    /* protocol mismatch */
 #define VORNAL_ERR_TIMEOUT 75     /* timed out */
 #define VORNAL_ERR_OSERR 71       /* any other system error */
+/* TLS over TCP (docs/protocol.md): */
+#define VORNAL_ERR_TLS 80           /* handshake failed: not TLS 1.3 */
+#define VORNAL_ERR_TLS_UNTRUSTED 81 /* certificate not from a trusted CA */
+#define VORNAL_ERR_TLS_EXPIRED 82   /* certificate expired or not yet valid */
+#define VORNAL_ERR_TLS_NAME 83      /* certificate for another host name */
+#define VORNAL_ERR_TLS_PIN 84       /* not the VORNAL_SERVER_SHA256 one */
+#define VORNAL_ERR_TLS_SETUP 85     /* VORNAL_CA_FILE or ..._SHA256 unusable */
 
 /* Default TCP port when the server text names only a host. */
 #define VORNAL_DEFAULT_PORT 7077
@@ -45,7 +52,10 @@ extern "C" {
 typedef struct vornal_message vornal_message;
 
 /* Connects to a Unix socket path (text beginning with "/") or to host[:port]
- * over TCP. Returns 5 when connected, else one of the error codes above. */
+ * over TCP with TLS, verified against VORNAL_SERVER_SHA256 (a pinned
+ * certificate), else VORNAL_CA_FILE, else the system's trust store; plain
+ * TCP only with VORNAL_PLAIN_TCP=1 to a loopback address. Returns 5 when
+ * connected, else one of the error codes above. */
 int vornal_connect(const char *server);
 
 /* Returns a static text for a state or error code; never released. */

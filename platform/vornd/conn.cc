@@ -29,9 +29,9 @@ void Server::read_from(Conn &c) {
   char buf[65536];
   // Before a login a peer gets no more than a small frame's worth per read.
   size_t want = c.session ? sizeof buf : kPreLoginFrame;
-  ssize_t n = ::recv(c.fd, buf, want, 0);
-  if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
-    return;
+  long n = conn_read(c.fd, c.tls.get(), buf, want);
+  c.starved = n == -2;
+  if (n == -2) return;
   if (n <= 0) {
     close_conn(c, n == 0 ? "peer closed" : "read failed");
     return;
@@ -219,9 +219,8 @@ void Server::send(Conn &c, const std::string &bytes) {
 
 void Server::flush(Conn &c) {
   while (!c.out.empty() && c.fd >= 0) {
-    ssize_t n = ::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    long n = conn_write(c.fd, c.tls.get(), c.out.data(), c.out.size());
+    if (n == -2) break;
     if (n < 0) {
       close_conn(c, "write failed");
       return;
@@ -243,17 +242,27 @@ void Server::finish(Conn &c) {
 
 // Serves what c has buffered when it may, then watches c for exactly what
 // it now waits for: requests while it takes them, room while replies wait.
+// TLS may hold input already taken from the socket, of which epoll knows
+// nothing: it is read here as soon as the connection takes requests (but
+// for a part of a record, which waits for the socket).
 void Server::settle(Conn &c) {
-  // A listing with descriptions stops the pump; its frames go out first.
   for (;;) {
-    if (c.bulk) feed_bulk(c);
-    if (!reading(c) || c.reader.buffered() == 0) break;
-    pump(c);
-    if (!c.bulk) break;  // stopped for want of bytes or of room
+    // A listing with descriptions stops the pump; its frames go out first.
+    for (;;) {
+      if (c.bulk) feed_bulk(c);
+      if (!reading(c) || c.reader.buffered() == 0) break;
+      pump(c);
+      if (!c.bulk) break;  // stopped for want of bytes or of room
+    }
+    if (!reading(c) || !c.tls || c.handshaking || c.starved ||
+        !SSL_has_pending(c.tls.get()))
+      break;
+    read_from(c);
   }
   if (c.fd < 0) return;
   uint32_t want = (reading(c) ? uint32_t{EPOLLIN} : 0u) |
                   (c.out.empty() ? 0u : uint32_t{EPOLLOUT});
+  if (c.handshaking) want = c.shake_writes ? EPOLLOUT : EPOLLIN;
   if (want != c.events &&
       watch(c.fd, want, reinterpret_cast<uintptr_t>(&c), EPOLL_CTL_MOD))
     c.events = want;
@@ -266,6 +275,8 @@ void Server::close_conn(Conn &c, const char *why) {
   held_input_ -= c.held;
   c.held = 0;
   log_event("connection from %s closed: %s", c.peer.address.c_str(), why);
+  if (c.tls && !c.handshaking) SSL_shutdown(c.tls.get());  // tells the peer
+  c.tls.reset();
   ::close(c.fd);
   c.fd = -1;  // removed from conns_ by the loop
   --open_;

@@ -1,5 +1,6 @@
-// Opening the listening sockets.
+// Opening the listening sockets, and the TLS handshake of what they take.
 #include <netdb.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -44,9 +45,20 @@ bool bind_with_mode(int fd, const sockaddr_un &addr) {
   return rc == 0;
 }
 
+// Returns true for 127.0.0.0/8 and ::1, whose traffic never leaves the host.
+bool loopback(const sockaddr *sa) {
+  if (sa->sa_family == AF_INET)
+    return ntohl(reinterpret_cast<const sockaddr_in *>(sa)->sin_addr.s_addr) >>
+               24 ==
+           127;
+  return sa->sa_family == AF_INET6 &&
+         IN6_IS_ADDR_LOOPBACK(
+             &reinterpret_cast<const sockaddr_in6 *>(sa)->sin6_addr);
+}
+
 }  // namespace
 
-bool Server::add_listener(int fd, bool local) {
+bool Server::add_listener(int fd, bool local, bool tls) {
   // Deep enough that a burst of connections does not make the kernel drop
   // other peers' TCP handshakes (retried only after a second), shallow
   // enough that a login queued behind a tight loop's connections is taken
@@ -54,7 +66,24 @@ bool Server::add_listener(int fd, bool local) {
   if (::listen(fd, kListenQueue) != 0) return false;
   listeners_.push_back(fd);
   listener_local_.push_back(local);
+  listener_tls_.push_back(tls);
   return true;
+}
+
+std::string Server::use_tls(const std::string &cert, const std::string &key) {
+  std::string error;
+  tls_ctx_ = make_server_context(cert, key, error);
+  return error;
+}
+
+// A peer in the handshake is a connection without a login like any other:
+// its deadline, share and eviction apply. The handshake never blocks the
+// loop: each step takes what the socket has and says what it waits for.
+void Server::shake(Conn &c) {
+  std::string why;
+  int rc = handshake_step(c.tls.get(), c.shake_writes, why);
+  if (rc > 0) c.handshaking = false;
+  if (rc < 0) close_conn(c, ("TLS handshake failed: " + why).c_str());
 }
 
 std::string Server::listen_unix(const std::string &path) {
@@ -79,7 +108,8 @@ std::string Server::listen_unix(const std::string &path) {
   return "";
 }
 
-std::string Server::listen_tcp(const std::string &host_port) {
+std::string Server::listen_tcp(const std::string &host_port, bool plain) {
+  if (!plain && !tls_ctx_) return host_port + ": no TLS key and certificate";
   size_t colon = host_port.rfind(':');
   if (colon == std::string::npos) return host_port + ": expected HOST:PORT";
   std::string host = host_port.substr(0, colon),
@@ -98,10 +128,15 @@ std::string Server::listen_tcp(const std::string &host_port) {
         ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
                  ai->ai_protocol);
     if (fd < 0) continue;
+    if (plain && !loopback(ai->ai_addr)) {
+      err = host_port + ": plain TCP is served on 127.0.0.1 and ::1 only";
+      ::close(fd);
+      break;
+    }
     int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if (::bind(fd, ai->ai_addr, ai->ai_addrlen) == 0 &&
-        add_listener(fd, false)) {
+        add_listener(fd, false, !plain)) {
       err.clear();
       break;
     }

@@ -14,6 +14,7 @@
 #include "vornd/server.h"
 #include "vornd/store.h"
 #include "vornd/synthetic.h"
+#include "vornd/tls.h"
 #include "vornd/tree.h"
 
 namespace vornd {
@@ -98,8 +99,12 @@ int serve(const Options &o) {
   if (!load_store_of(core, o)) return 1;
   log_event("model with %zu nodes ready", Tree::count(core.running().root()));
   Server server(core, users ? &*users : nullptr, o.limits);
-  std::string err = server.listen_unix(o.socket);
-  if (err.empty() && !o.listen.empty()) err = server.listen_tcp(o.listen);
+  // TCP first: whoever sees the socket answer may connect over TCP too.
+  std::string err;
+  if (!o.tls_cert.empty()) err = server.use_tls(o.tls_cert, o.tls_key);
+  if (err.empty() && !o.listen.empty())
+    err = server.listen_tcp(o.listen, o.plain_tcp_loopback);
+  if (err.empty()) err = server.listen_unix(o.socket);
   if (!err.empty()) {
     log_event("cannot start: %s", err.c_str());
     return 1;
@@ -120,5 +125,6 @@ int main(int argc, char **argv) {
     fputs(usage_text(), stdout);
     return 0;
   }
+  if (!o->make_cert.empty()) return make_cert(o->make_cert);
   return serve(*o);
 }

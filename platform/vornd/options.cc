@@ -39,13 +39,38 @@ bool set_number(Options &o, const Number &n, std::string_view v) {
   return true;
 }
 
+// Returns why the TCP options do not fit together, or "". Passwords and
+// values must not cross a network in clear: a listener has TLS unless it
+// is explicitly a plain one on loopback.
+std::string check_tls(const Options &o) {
+  bool tls = !o.tls_cert.empty() || !o.tls_key.empty();
+  if (tls && (o.tls_cert.empty() || o.tls_key.empty()))
+    return "--tls-cert and --tls-key go together";
+  if (tls && o.plain_tcp_loopback)
+    return "--plain-tcp-loopback and --tls-cert exclude each other";
+  if ((tls || o.plain_tcp_loopback) && o.listen.empty())
+    return "--tls-cert and --plain-tcp-loopback need --listen";
+  if (!o.listen.empty() && !tls && !o.plain_tcp_loopback)
+    return "--listen needs --tls-cert FILE and --tls-key FILE (or, on "
+           "127.0.0.1 or ::1 only, --plain-tcp-loopback)";
+  return "";
+}
+
 }  // namespace
 
 const char *usage_text() {
   return "usage: vornd [options]\n"
          "  --socket PATH          Unix socket to listen on (default "
          "/dev/vornd)\n"
-         "  --listen HOST:PORT     also listen on TCP\n"
+         "  --listen HOST:PORT     also listen on TCP, with TLS\n"
+         "  --tls-cert FILE        the certificate (PEM) TLS shows\n"
+         "  --tls-key FILE         its private key (PEM)\n"
+         "  --plain-tcp-loopback   serve TCP without TLS, on 127.0.0.1 or "
+         "::1\n"
+         "                         only (for tests)\n"
+         "  --make-cert DIR        write DIR/vornd.key and a self-signed\n"
+         "                         DIR/vornd.crt for this host, print its\n"
+         "                         SHA-256 fingerprint and exit\n"
          "  --model FILE           device model (JSON); default: the demo "
          "model\n"
          "  --synthetic N          serve a generated model of about N nodes\n"
@@ -67,16 +92,23 @@ std::optional<Options> parse_options(int argc, char **argv,
   Options o;
   for (int i = 1; i < argc; ++i) {
     std::string_view a = argv[i];
-    if (a == "--help" || a == "-h" || a == "--reset-bad-store") {
-      (a == "--reset-bad-store" ? o.reset_bad_store : o.help) = true;
+    bool *flag = a == "--help" || a == "-h"    ? &o.help
+                 : a == "--reset-bad-store"    ? &o.reset_bad_store
+                 : a == "--plain-tcp-loopback" ? &o.plain_tcp_loopback
+                                               : nullptr;
+    if (flag) {
+      *flag = true;
       continue;
     }
-    std::string *target = a == "--socket"   ? &o.socket
-                          : a == "--listen" ? &o.listen
-                          : a == "--model"  ? &o.model
-                          : a == "--store"  ? &o.store
-                          : a == "--users"  ? &o.users
-                                            : nullptr;
+    std::string *target = a == "--socket"      ? &o.socket
+                          : a == "--listen"    ? &o.listen
+                          : a == "--model"     ? &o.model
+                          : a == "--store"     ? &o.store
+                          : a == "--users"     ? &o.users
+                          : a == "--tls-cert"  ? &o.tls_cert
+                          : a == "--tls-key"   ? &o.tls_key
+                          : a == "--make-cert" ? &o.make_cert
+                                               : nullptr;
     const Number *num = target ? nullptr : number_option(a);
     if (!target && !num) {
       error = "unknown option " + std::string(a);
@@ -95,10 +127,10 @@ std::optional<Options> parse_options(int argc, char **argv,
       return std::nullopt;
     }
   }
-  if (!o.model.empty() && o.synthetic) {
+  error = check_tls(o);
+  if (!o.model.empty() && o.synthetic)
     error = "--model and --synthetic exclude each other";
-    return std::nullopt;
-  }
+  if (!error.empty()) return std::nullopt;
   return o;
 }
 

@@ -17,7 +17,10 @@ struct Limits {
 
 struct Options {
   std::string socket = "/dev/vornd";
-  std::string listen;  // HOST:PORT, empty = no TCP
+  std::string listen;               // HOST:PORT, empty = no TCP
+  std::string tls_cert, tls_key;    // PEM files for TLS on the TCP listener
+  bool plain_tcp_loopback = false;  // TCP without TLS, loopback only
+  std::string make_cert;            // a folder to write a key into, and exit
   std::string model;
   long synthetic = 0;
   std::string store;

@@ -110,6 +110,16 @@ bool Server::accept_one(size_t listener) {
   auto c = std::make_unique<Conn>();
   identify(fd, listener_local_[listener], c->peer);
   if (!admit(fd, c->peer.origin)) return true;
+  if (listener_tls_[listener]) {
+    c->tls = new_session(tls_ctx_.get(), fd);
+    if (!c->tls) {
+      log_event("connection from %s refused: no TLS session",
+                c->peer.address.c_str());
+      ::close(fd);
+      return true;
+    }
+    c->handshaking = true;
+  }
   c->fd = fd;
   c->since = Clock::now();
   c->deadline = c->since + std::min<Clock::duration>(
@@ -222,6 +232,8 @@ void Server::dispatch(uint64_t tag, uint32_t events) {
     return;
   }
   Conn &c = *reinterpret_cast<Conn *>(static_cast<uintptr_t>(tag));
+  if (c.fd >= 0 && c.handshaking) shake(c);
+  if (c.fd >= 0 && c.handshaking) return settle(c);
   if (c.fd >= 0 && (events & EPOLLOUT)) flush(c);
   if (c.fd >= 0 && (events & (EPOLLIN | EPOLLHUP | EPOLLERR))) {
     // A hang-up stays reported while we do not read: close at once then.
@@ -262,9 +274,10 @@ void Server::expire(Clock::time_point now) {
       settle(c);
     }
     if (c.fd >= 0 && (!c.session || c.closing) && now >= c.deadline)
-      close_conn(c, c.closing   ? "peer does not read"
-                    : c.greeted ? "no login in time"
-                                : "no greeting in time");
+      close_conn(c, c.closing       ? "peer does not read"
+                    : c.greeted     ? "no login in time"
+                    : c.handshaking ? "no TLS handshake in time"
+                                    : "no greeting in time");
   }
   if (listeners_paused_ && now >= listen_retry_) pause_listeners(false);
   if (brake_due_ && now >= *brake_due_) brake_due_ = brake_.tick(now);

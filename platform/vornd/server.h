@@ -16,6 +16,7 @@
 #include "vornd/bulk.h"
 #include "vornd/handlers.h"
 #include "vornd/options.h"
+#include "vornd/tls.h"
 #include "wire/frame.h"
 
 namespace vornd {
@@ -28,15 +29,22 @@ class Server {
   Server(const Server &) = delete;
   Server &operator=(const Server &) = delete;
 
-  // Each returns "" or why the socket could not be opened.
+  // Each returns "" or why the socket could not be opened or the key and
+  // certificate not used. TCP is served over TLS after use_tls, or in
+  // plain text (plain: loopback addresses only).
   std::string listen_unix(const std::string &path);
-  std::string listen_tcp(const std::string &host_port);
+  std::string use_tls(const std::string &cert, const std::string &key);
+  std::string listen_tcp(const std::string &host_port, bool plain = false);
   // Serves until SIGTERM or SIGINT; returns the exit status.
   int run();
 
  private:
   struct Conn {
     int fd = -1;
+    SslPtr tls;  // null on the Unix socket and on plain TCP
+    bool handshaking = false;
+    bool shake_writes = false;  // the handshake waits to write, not read
+    bool starved = false;       // the last TLS read wanted more from the socket
     Peer peer;
     std::string hello;  // greeting bytes received so far
     bool greeted = false;
@@ -65,7 +73,8 @@ class Server {
   static constexpr size_t kOutHigh = 64 * 1024;
 
   // listen.cc: starts listening on fd; false when listen() fails.
-  bool add_listener(int fd, bool local);
+  bool add_listener(int fd, bool local, bool tls = false);
+  void shake(Conn &c);  // takes the TLS handshake one step further
   // server.cc
   void accept_on(size_t listener);   // takes the waiting connections
   bool accept_one(size_t listener);  // false when none could be taken
@@ -116,6 +125,8 @@ class Server {
   std::optional<Clock::time_point> brake_due_;
   std::vector<int> listeners_;
   std::vector<bool> listener_local_;
+  std::vector<bool> listener_tls_;
+  SslCtxPtr tls_ctx_;
   bool listeners_paused_ = false;
   Clock::time_point listen_retry_;
   long fd_limit_ = 1024;  // RLIMIT_NOFILE when serving starts

@@ -25,7 +25,7 @@ const std::string kDir =
     std::string(VELMAR_SOURCE_DIR) + "/tests/e2e/transcripts";
 
 struct Case {
-  std::string name, out, script, err, status = "0";
+  std::string name, out, script, err, status = "0", setup;
   e2e::Args args, env = {"CLI_USER=@USER@"};
   std::optional<e2e::Args> daemon;
   std::vector<std::pair<std::string, std::string>> files;
@@ -105,6 +105,8 @@ void put(Case &c, const std::string &section, const std::string &inline_text,
     c.daemon = list;
   else if (section == "file")
     c.files.emplace_back(inline_text, text);
+  else if (section == "setup")
+    c.setup = text;
   else
     ADD_FAILURE() << c.name << ": unknown section " << section;
 }
@@ -349,6 +351,17 @@ void run_terminal(const Case &c, Context &x) {
   }
 }
 
+// Runs a setup script in x's daemon's folder; each NAME=value line it
+// prints defines @NAME@ for what follows.
+void run_setup(const std::string &script, Context &x) {
+  e2e::RunResult r = e2e::run(
+      {"/bin/sh", "-ec", "cd \"$0\"\n" + x.fill(script), x.daemon.dir()});
+  ASSERT_EQ(r.exit_code(), 0) << r.err;
+  for (const std::string &l : lines_of(r.out, false))
+    if (size_t eq = l.find('='); eq != l.npos)
+      x.names[l.substr(0, eq)] = l.substr(eq + 1);
+}
+
 class Transcript : public testing::TestWithParam<std::string> {};
 
 TEST_P(Transcript, Run) {
@@ -360,7 +373,10 @@ TEST_P(Transcript, Run) {
   x.names.insert({{"SOCKET", x.daemon.socket()},
                   {"DIR", x.daemon.dir()},
                   {"USER", e2e::user()},
-                  {"TCP", "127.0.0.1:" + std::to_string(port)}});
+                  {"TCP", "127.0.0.1:" + std::to_string(port)},
+                  {"PORT", std::to_string(port)},
+                  {"BIN", e2e::bin_path("vornd").erase(
+                              e2e::bin_path("vornd").rfind('/'))}});
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name + " (line " + std::to_string(c.line) + ")");
     if (c.uid != (uid_t)-1 && c.uid != geteuid() && !e2e::is_root()) {
@@ -369,6 +385,7 @@ TEST_P(Transcript, Run) {
     }
     for (const auto &[name, text] : c.files)
       std::ofstream(x.daemon.dir() + "/" + name) << x.fill(text);
+    if (!c.setup.empty()) run_setup(c.setup, x);
     if (c.daemon) x.daemon.restart(x.fill(*c.daemon));
     if (c.hold) x.other = login(x, false);
     c.terminal ? run_terminal(c, x) : run_script(c, x);

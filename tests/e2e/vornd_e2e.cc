@@ -62,8 +62,9 @@ TEST(VorndE2e, SessionsTheStoreAcrossARestartAndAFailedCommit) {
   EXPECT_NE(stored().find(R"("a \"b\" c\\d =/x")"), std::string::npos);
 }
 
-// Another daemon on the socket, a model or store it cannot read stop the
-// start, naming the place; a torn temporary store file goes.
+// Another daemon on the socket, a model or store it cannot read, TCP
+// without TLS but on loopback stop the start, naming the place; a torn
+// temporary store file goes.
 TEST(VorndE2e, StartUpFiles) {
   e2e::Daemon d;
   std::string model = d.dir() + "/bad.json", store = d.dir() + "/store.json";
@@ -73,7 +74,10 @@ TEST(VorndE2e, StartUpFiles) {
   std::pair<std::vector<std::string>, std::string> rows[] = {
       {{}, "another daemon answers"},
       {{"--model", model}, model + ":3: "},
-      {{"--store", store}, "--reset-bad-store"}};
+      {{"--store", store}, "--reset-bad-store"},
+      {{"--listen", "127.0.0.1:1"}, "--listen needs --tls-cert FILE"},
+      {{"--listen", ":1", "--plain-tcp-loopback"}, "on 127.0.0.1 and ::1"},
+      {{"--listen", ":1", "--tls-cert", model, "--tls-key", model}, model}};
   for (auto &[args, want] : rows) {
     args.insert(args.begin(), {"vornd", "--socket", d.socket()});
     e2e::RunResult bad = e2e::run(args);

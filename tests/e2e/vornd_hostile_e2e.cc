@@ -117,14 +117,19 @@ TEST(VorndHostile, PeersBeforeLoginNeitherStopNorGrowTheDaemon) {
 }
 
 // A peer's flood pushes out only its own connections: the login's connection
-// is older than all of the flood's. Failed logins wait, the log folds them
-// (the delay's growth is unit-tested) and escapes the names given.
+// is older than all of the flood's; a stalled TLS handshake is one of them.
+// Failed logins wait, the log folds them (the delay's growth is unit-tested)
+// and escapes the names given.
 TEST(VorndHostile, FloodsAndFailedLoginsLockNobodyOutNorForgeTheLog) {
   for (bool other : {false, true}) {
     if (other && !e2e::is_root())
       GTEST_SKIP() << "flooding as another uid needs root";
     int port = e2e::free_port();
-    e2e::Daemon d({"--listen", "127.0.0.1:" + std::to_string(port)});
+    e2e::TempDir keys;  // the flood stalls in the TLS handshake
+    ASSERT_EQ(e2e::run({"vornd", "--make-cert", keys.path}).exit_code(), 0);
+    e2e::Daemon d({"--listen", "127.0.0.1:" + std::to_string(port),
+                   "--tls-cert", keys.path + "/vornd.crt", "--tls-key",
+                   keys.path + "/vornd.key"});
     chmod(d.dir().c_str(), 0755), chmod(d.socket().c_str(), 0666);
     std::string from = other ? "from local uid 65534" : "from tcp 127.0.0.1:";
     for (int round = 1; round <= 20; ++round) {
@@ -137,6 +142,10 @@ TEST(VorndHostile, FloodsAndFailedLoginsLockNobodyOutNorForgeTheLog) {
       EXPECT_EQ(waiting.status(23), "OK");
     }
     EXPECT_NE(d.log().find("the peer holds its share"), std::string::npos);
+    Flooders stalled;
+    flood(stalled, d, 1, {""}, port);
+    EXPECT_TRUE(e2e::eventually(
+        [&] { return lines(d, "no TLS handshake in time", 1) > 0; }, 8000));
     if (other) {  // on the socket the peer's uid decides: its own name only
       for (auto [name, code] : {std::pair{"root", 2}, {"nobody", 0}})
         EXPECT_EQ(code, e2e::run({"cli", "-T", "-s", d.socket(), "version"}, "",

@@ -216,8 +216,9 @@ void fuzz_vornal_reply(std::string_view in) {
   if (in.size() > 64 * 1024 || socketpair(AF_UNIX, SOCK_STREAM, 0, sv)) return;
   check(write(sv[1], in.data(), in.size()) == ssize_t(in.size()), "write");
   shutdown(sv[1], SHUT_WR);
-  check(vornal::make_blocking(sv[0], 20) == 0, "blocking");
-  std::optional<vornal::Connection> c(std::in_place, vornal::Fd(sv[0]), 200);
+  vornal::Fd fd(sv[0]);
+  check(vornal::make_blocking(fd, 20) == 0, "blocking");
+  std::optional<vornal::Connection> c(std::in_place, std::move(fd), 200);
   c->send_noop();  // id 1
   for (uint32_t id = 2; id < 6; c->poll_incoming(), ++id) {
     auto r = c->exchange(VORNAL_MSG_GET, {std::nullopt, "/a", {}, "b", {}});
