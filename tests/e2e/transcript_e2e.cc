@@ -39,6 +39,7 @@ struct Case {
 struct Context {
   e2e::Daemon daemon;
   std::unique_ptr<e2e::RawClient> other;  // another session of the user
+  size_t log_mark = 0;  // the daemon's log before the running case
   std::map<std::string, std::string> names;
   std::string fill(std::string text) const;
   e2e::Args fill(e2e::Args texts) const {
@@ -300,6 +301,14 @@ void act(const std::string &what, e2e::Pty &p, Context &x) {
     x.daemon.signal(signals.at(what));
   } else if (what == "restart") {
     x.daemon.restart();
+  } else if (what.starts_with("log ")) {
+    EXPECT_TRUE(e2e::eventually(
+        [&] {
+          return x.daemon.log().find(what.substr(4), x.log_mark) !=
+                 std::string::npos;
+        },
+        20000))
+        << what;
   } else if (what == "cooked") {
     EXPECT_TRUE(echoes(p, true));
   } else if (what == "hangup") {
@@ -388,6 +397,7 @@ TEST_P(Transcript, Run) {
     if (!c.setup.empty()) run_setup(c.setup, x);
     if (c.daemon) x.daemon.restart(x.fill(*c.daemon));
     if (c.hold) x.other = login(x, false);
+    x.log_mark = x.daemon.log().size();
     c.terminal ? run_terminal(c, x) : run_script(c, x);
     x.other.reset();
     x.daemon.signal(SIGCONT);  // a failed case may have left it stopped

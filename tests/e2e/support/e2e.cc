@@ -137,7 +137,9 @@ std::string user() {
   return pw ? pw->pw_name : std::to_string(geteuid());
 }
 
-bool is_root() { return geteuid() == 0; }
+bool is_root() {
+  return geteuid() == 0;
+}
 
 std::string bin_path(const std::string &program) {
   if (program.find('/') != std::string::npos) return program;
@@ -245,11 +247,13 @@ void Daemon::start() {
   if (pid_ == 0) dup2(log, 2), exec.run();
   close(log);
   bool exited = false;
-  bool up = eventually([&] {
-    int fd = connect_unix(socket_);
-    if (fd >= 0) return close(fd) == 0;
-    return exited = waitpid(pid_, nullptr, WNOHANG) == pid_;
-  });
+  bool up = eventually(
+      [&] {
+        int fd = connect_unix(socket_);
+        if (fd >= 0) return close(fd) == 0;
+        return exited = waitpid(pid_, nullptr, WNOHANG) == pid_;
+      },
+      20000);  // a large model takes a while under emulation
   if (exited) pid_ = -1;
   EXPECT_TRUE(up && !exited) << "vornd did not start on " << socket_ << ":\n"
                              << this->log();
