@@ -3,8 +3,6 @@
 namespace wire {
 namespace {
 
-constexpr uint32_t kNull = 0xFFFFFFFFu;
-
 // Returns the value of a hexadecimal digit, or -1.
 int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -27,33 +25,6 @@ void append_decoded(std::string &out, std::string_view c) {
     if (ch == '/') out.push_back('\\');
     out.push_back(ch);
   }
-}
-
-void put_u32(std::string &s, uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8)
-    s.push_back(static_cast<char>((v >> shift) & 0xFF));
-}
-
-void put_text(std::string &s, const Text &t) {
-  put_u32(s, t ? static_cast<uint32_t>(t->size()) : kNull);
-  if (t) s.append(*t);
-}
-
-// Reads a text at pos; false when the bytes run out.
-bool get_text(std::string_view b, size_t &pos, Text &t) {
-  if (b.size() - pos < 4) return false;
-  uint32_t len = 0;
-  for (int i = 0; i < 4; ++i)
-    len = len << 8 | static_cast<uint8_t>(b[pos + static_cast<size_t>(i)]);
-  pos += 4;
-  if (len == kNull) {
-    t.reset();
-    return true;
-  }
-  if (b.size() - pos < len) return false;
-  t.emplace(b.substr(pos, len));
-  pos += len;
-  return true;
 }
 
 }  // namespace
@@ -89,8 +60,8 @@ void append_entry(std::string &chunk, const Text &reply, const Text &status) {
 bool next_entry(std::string_view chunk, size_t &pos, Text &reply,
                 Text &status) {
   size_t at = pos;
-  if (at >= chunk.size() || !get_text(chunk, at, reply) ||
-      !get_text(chunk, at, status))
+  if (at >= chunk.size() || !read_text(chunk, at, reply) ||
+      !read_text(chunk, at, status))
     return false;
   pos = at;
   return true;

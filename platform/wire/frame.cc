@@ -17,15 +17,6 @@ void put_u32(std::string &s, uint32_t v) {
     s.push_back(static_cast<char>((v >> shift) & 0xFF));
 }
 
-void put_text(std::string &s, const Text &t) {
-  if (!t) {
-    put_u32(s, kNullLength);
-    return;
-  }
-  put_u32(s, static_cast<uint32_t>(t->size()));
-  s.append(*t);
-}
-
 // Prepends the body length once the body is complete.
 std::string finish(std::string body) {
   std::string frame;
@@ -70,6 +61,7 @@ class Cursor {
     return true;
   }
   bool at_end() const { return pos_ == b_.size(); }
+  size_t used() const { return pos_; }
 
  private:
   uint8_t byte(size_t i) const { return static_cast<uint8_t>(b_[pos_ + i]); }
@@ -78,6 +70,23 @@ class Cursor {
 };
 
 }  // namespace
+
+void put_text(std::string &out, const Text &t) {
+  if (!t) {
+    put_u32(out, kNullLength);
+    return;
+  }
+  put_u32(out, static_cast<uint32_t>(t->size()));
+  out.append(*t);
+}
+
+bool read_text(std::string_view bytes, size_t &pos, Text &t) {
+  if (pos > bytes.size()) return false;
+  Cursor c(bytes.substr(pos));
+  if (!c.text(t)) return false;
+  pos += c.used();
+  return true;
+}
 
 std::string encode_hello(uint16_t version) {
   std::string s(kMagic, sizeof kMagic);

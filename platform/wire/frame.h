@@ -49,6 +49,12 @@ struct Frame {
   Notice notice;    // valid when kind == notice
 };
 
+// Appends t as frames hold a text: its length (or the null mark), then it.
+void put_text(std::string &out, const Text &t);
+// Reads a text held so at pos of bytes and moves pos past it; false when
+// the bytes run out.
+bool read_text(std::string_view bytes, size_t &pos, Text &t);
+
 // Returns the 8-byte greeting each side sends first.
 std::string encode_hello(uint16_t version = kVersion);
 
