@@ -71,20 +71,19 @@ cli_node *choose_parent(const listing_walk *walk, int n) {
   return up;
 }
 
-// Applies one listing line to the tree.
+// Applies one listing line to the tree: only its depth and its last
+// component count, the earlier components are not compared with the tree.
 void apply_listing_line(listing_walk *walk, const char *line) {
-  char **parts = nullptr;
-  int n = split_path_line(line, &parts);
+  int n = 0;
+  char *name = path_line_last(line, &n);
   // An empty line has no components and no sound place in the walk; the
   // daemon never sends one, so it is skipped.
   if (n > 0) {
     cli_node *parent = choose_parent(walk, n);
-    cli_node *node =
-        sibling_index_find_or_create(walk->index, parent, parts[n - 1]);
+    cli_node *node = sibling_index_find_or_create(walk->index, parent, name);
     if (node) *walk = {walk->top, n, node, parent, walk->index};
   }
-  for (int i = 0; i < n; i++) cli_free(parts[i]);
-  cli_free(parts);
+  cli_free(name);
 }
 
 // Returns the argument after a line's first space, or null when the line
@@ -206,7 +205,7 @@ void load_subtree(cli_node *node) {
     return;
   }
   sibling_index index;
-  sibling_index_init(&index, node, count_lines(reply));
+  sibling_index_init(&index, node);
   listing_walk walk = {node, 0, node, node, &index};
   for_each_line(reply,
                 [&](const char *line) { apply_listing_line(&walk, line); });

@@ -20,21 +20,70 @@ size_t slot_hash(const cli_node *parent, const char *name) {
   return (size_t)(h ^ (h >> 29));
 }
 
+// Children of a parent scanned before the hash is asked. Beyond these the
+// hash holds the children, so its table grows with the long lists only.
+constexpr int kScanned = 8;
+
 // Puts node into its slot: the first free one from its hash on. Equal
 // names share a hash, so the earlier node stays first on the probe path
 // and a lookup finds it first, as the sibling scan would.
-void insert(sibling_index *index, cli_node *node) {
-  size_t i = slot_hash(node->parent, node->name) & index->mask;
-  while (index->slots[i]) i = (i + 1) & index->mask;
-  index->slots[i] = node;
+void insert(cli_node **slots, size_t mask, cli_node *node) {
+  size_t i = slot_hash(node->parent, node->name) & mask;
+  while (slots[i]) i = (i + 1) & mask;
+  slots[i] = node;
 }
 
-// Returns the first indexed child of parent whose name equals plain
-// ignoring case, or null.
+// Doubles the table (or makes the first one). Nodes move in probe order
+// from a free slot on, which keeps equal names in their order. Returns
+// false when memory runs out.
+bool grow(sibling_index *index) {
+  size_t size = index->slots ? 2 * (index->mask + 1) : 64;
+  cli_node **slots = talloc_zero_array(index->top, cli_node *, size);
+  if (!slots) return false;
+  size_t old = index->slots ? index->mask + 1 : 0, free_at = 0;
+  while (free_at < old && index->slots[free_at]) free_at++;
+  for (size_t k = 1; k <= old; k++)
+    if (cli_node *n = index->slots[(free_at + k) % old])
+      insert(slots, size - 1, n);
+  talloc_free(index->slots);
+  index->slots = slots;
+  index->mask = size - 1;
+  return true;
+}
+
+// Indexes node, a new last child that the scan does not reach (beyond is
+// true), or finds out whether it does. A table that cannot grow is given
+// up: lookups scan from then on.
+void index_new_child(sibling_index *index, cli_node *node, bool beyond) {
+  int before = 0;
+  for (cli_node *k = node->parent->first_child; !beyond && k != node;
+       k = k->next)
+    beyond = ++before >= kScanned;
+  if (!beyond || index->broken) return;
+  if (2 * (index->used + 1) > (index->slots ? index->mask + 1 : 0) &&
+      !grow(index)) {
+    sibling_index_free(index);
+    index->broken = true;
+    return;
+  }
+  insert(index->slots, index->mask, node);
+  index->used++;
+}
+
+// Returns the first child of parent whose name equals plain ignoring case,
+// or null: the first kScanned children by scanning, the others by hash.
+// *beyond tells whether there are that many.
 cli_node *lookup(const sibling_index *index, const cli_node *parent,
-                 const char *plain) {
-  size_t i = slot_hash(parent, plain) & index->mask;
-  for (cli_node *n; (n = index->slots[i]); i = (i + 1) & index->mask)
+                 const char *plain, bool *beyond) {
+  const cli_node *kid = parent->first_child;
+  int i = 0;
+  for (; kid && i < kScanned; kid = kid->next, i++)
+    if (kid->name && strcasecmp(kid->name, plain) == 0)
+      return const_cast<cli_node *>(kid);
+  *beyond = i == kScanned;
+  if (!kid || !index->slots) return nullptr;
+  size_t at = slot_hash(parent, plain) & index->mask;
+  for (cli_node *n; (n = index->slots[at]); at = (at + 1) & index->mask)
     if (n->parent == parent && strcasecmp(n->name, plain) == 0) return n;
   return nullptr;
 }
@@ -48,12 +97,8 @@ bool inside(const sibling_index *index, const cli_node *node) {
 
 }  // namespace
 
-void sibling_index_init(sibling_index *index, cli_node *top, size_t count) {
-  size_t size = 16;
-  while (size < 2 * count) size *= 2;  // at most half full
-  index->top = top;
-  index->slots = talloc_zero_array(top, cli_node *, size);
-  index->mask = size - 1;
+void sibling_index_init(sibling_index *index, cli_node *top) {
+  *index = {top, nullptr, 0, 0, false};
 }
 
 void sibling_index_free(sibling_index *index) {
@@ -66,17 +111,24 @@ cli_node *sibling_index_find_or_create(sibling_index *index, cli_node *parent,
   // "." and ".." name the parent and its parent, not children; a parent
   // outside the subtree has children that the index never saw.
   bool dots = strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
-  if (!index->slots || dots || !inside(index, parent)) {
+  if (index->broken || dots || !inside(index, parent)) {
     cli_node *last = parent->last_child;
     cli_node *node = find_or_create_child(parent, name, 0);
-    if (index->slots && node && parent->last_child != last) insert(index, node);
+    if (node && parent->last_child != last && inside(index, parent))
+      index_new_child(index, node, false);
     return node;
   }
-  char *plain = dequote_text(name);
-  cli_node *node = plain ? lookup(index, parent, plain) : nullptr;
-  cli_free(plain);
+  // Names are compared dequoted; most hold nothing to remove. When the
+  // copy fails the name is taken as new, as a failed lookup would.
+  bool quoted = strpbrk(name, "\\\"") != nullptr;
+  char *owned = quoted ? dequote_text(name) : nullptr;
+  bool beyond = false;
+  cli_node *node = !quoted || owned
+                       ? lookup(index, parent, owned ? owned : name, &beyond)
+                       : nullptr;
+  cli_free(owned);
   if (node) return node;
   node = create_node(parent, name, 0);
-  if (node) insert(index, node);
+  if (node) index_new_child(index, node, beyond);
   return node;
 }

@@ -1,7 +1,9 @@
-// A hash of the nodes that one listing creates, keyed by parent and name
-// ignoring case. It gives each listing line the answer of
-// find_or_create_child without scanning every sibling, which made loading
-// a list of thousands of entries quadratic.
+// Finds the child that a listing line names among the children one listing
+// creates, without scanning every sibling, which made loading a list of
+// thousands of entries quadratic. The first children of a parent are
+// scanned, as they are few, fresh in cache and most parents have no more;
+// the children after them are kept in a hash keyed by parent and name
+// ignoring case.
 #pragma once
 
 #include <stddef.h>
@@ -10,14 +12,15 @@ struct cli_node;
 
 struct sibling_index {
   cli_node *top;     // the emptied node being loaded
-  cli_node **slots;  // talloc array of mask + 1 entries; null when unusable
+  cli_node **slots;  // talloc array of mask + 1 entries, or null
   size_t mask;
+  size_t used;
+  bool broken;  // the table could not grow: every lookup scans
 };
 
-// Prepares an index for up to count new nodes below top, which must have
-// no children yet; the table is a talloc child of top. On failure the index
-// stays unusable and lookups fall back to scanning.
-void sibling_index_init(sibling_index *index, cli_node *top, size_t count);
+// Prepares an index below top, which must have no children yet. Its table,
+// a talloc child of top, grows with the children it holds.
+void sibling_index_init(sibling_index *index, cli_node *top);
 
 // Releases the index's table.
 void sibling_index_free(sibling_index *index);

@@ -84,9 +84,10 @@ struct word_rules {
 };
 
 // Scans n bytes into word spans. When starts and lens are not null they
-// receive each span. Returns the number of words.
+// receive each span; when last is not null it receives the last span's
+// start and length. Returns the number of words.
 size_t scan_words(const char *bytes, size_t n, const word_rules &r,
-                  size_t *starts, size_t *lens) {
+                  size_t *starts, size_t *lens, size_t *last = nullptr) {
   bool in_word = false, in_quote = false, escaped = false, last_sep = false;
   size_t count = 0, start = 0;
   for (size_t i = 0; i < n; ++i) {
@@ -94,6 +95,7 @@ size_t scan_words(const char *bytes, size_t n, const word_rules &r,
     if (c == r.separator && !in_quote && !escaped) {
       if (in_word) {
         if (starts) starts[count] = start, lens[count] = i - start;
+        if (last) last[0] = start, last[1] = i - start;
         ++count;
         in_word = false;
       }
@@ -112,6 +114,7 @@ size_t scan_words(const char *bytes, size_t n, const word_rules &r,
   if (r.keep_trailing && last_sep) start = n, in_word = true;
   if (in_word) {
     if (starts) starts[count] = start, lens[count] = n - start;
+    if (last) last[0] = start, last[1] = n - start;
     ++count;
   }
   return count;
@@ -172,6 +175,18 @@ int split_words(const char *bytes, size_t n, char ***out, char separator,
 int split_path_line(const char *text, char ***out) {
   if (!text) return 0;
   return split_words(text, strlen(text), out, '/', '\0', '\\', 1, WORD_DECODE);
+}
+
+char *path_line_last(const char *text, int *count) {
+  *count = 0;
+  size_t n = text ? strlen(text) : 0, last[2];
+  if (n == 0) return nullptr;
+  const word_rules r = {'/', '\0', '\\', 1};
+  size_t words = scan_words(text, n, r, nullptr, nullptr, last);
+  if (words == 0 || words > INT_MAX) return nullptr;
+  char *word = make_word(text + last[0], last[1], r, WORD_DECODE);
+  if (word) *count = static_cast<int>(words);
+  return word;
 }
 
 char *join_words(const char *separator, char *const *texts, int count) {

@@ -33,6 +33,12 @@ int split_words(const char *bytes, size_t n, char ***out, char separator,
 // empty one. Returns the count; *out as for split_words.
 int split_path_line(const char *text, char ***out);
 
+// Returns the last component that split_path_line would give, with their
+// number in *count: one block instead of one per component, as a listing
+// line's name is all the loader uses. Null with *count 0 for a line without
+// components or when memory runs out.
+char *path_line_last(const char *text, int *count);
+
 // Returns the texts joined with separator between them, or null when count
 // is below 1.
 char *join_words(const char *separator, char *const *texts, int count);

@@ -3,8 +3,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -105,6 +107,26 @@ void fuzz_text_words(std::string_view in) {
   char *decoded = url_decode(encoded.c_str());
   check(decoded == text, "URL-decoding round trip");
   cli_free(decoded);
+  int n = 0, m = split_path_line(text.c_str(), &words);
+  char *last = path_line_last(text.c_str(), &n);
+  check(n == m && (!m || strcmp(last, words[m - 1]) == 0), "last component");
+  for (int i = 0; i < m; ++i) cli_free(words[i]);
+  cli_free(m ? words : nullptr);
+  cli_free(last);
+}
+
+// Returns true when no node has two children of the same name ignoring
+// case, among names without quotes or escapes, which compare as they stand.
+static bool plain_names_unique() {
+  for (cli_node *n : walk()) {
+    std::set<std::string> names;
+    for (cli_node *c = n->first_child; c; c = c->next) {
+      std::string name = c->name;
+      for (char &ch : name) ch = static_cast<char>(tolower(ch));
+      if (!strpbrk(c->name, "\\\"") && !names.insert(name).second) return false;
+    }
+  }
+  return true;
 }
 
 // Loads a tree from NUL-split pieces: a listing, then descriptions (\1: none).
@@ -128,6 +150,7 @@ void fuzz_tree_load(std::string_view in) {
         return fake_vornal::answer(p);
       });
   build_tree();
+  check(plain_names_unique(), "a listed name created twice");
   auto pick = [](unsigned n) { return walk()[n % walk().size()]; };
   if (options & 2) {  // a reload while the current node may be inside
     cli_state.cwd = pick(options >> 4);
