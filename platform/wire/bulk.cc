@@ -1,5 +1,7 @@
 #include "wire/bulk.h"
 
+#include <algorithm>
+
 namespace wire {
 namespace {
 
@@ -27,9 +29,26 @@ void append_decoded(std::string &out, std::string_view c) {
   }
 }
 
+// Returns listed_path of a line without escapes or encoded bytes: its
+// components are copied as they stand.
+std::string plain_listed_path(std::string_view base, std::string_view line) {
+  std::string out;
+  out.reserve(base.size() + line.size() + 1);
+  out.append(base == "/" ? std::string_view() : base);
+  for (size_t i = 0; i < line.size();) {
+    size_t end = std::min(line.find('/', i), line.size());
+    if (end > i) out.append(1, '/').append(line.substr(i, end - i));
+    i = end + 1;
+  }
+  if (!line.empty() && line.back() == '/') out.push_back('/');
+  return out;
+}
+
 }  // namespace
 
 std::string listed_path(std::string_view base, std::string_view line) {
+  if (line.find_first_of("\\%+") == std::string_view::npos)
+    return plain_listed_path(base, line);
   std::string out(base == "/" ? std::string_view() : base), part;
   // Components as the client splits them: at "/" not after a backslash,
   // empty ones dropped except a last one after a final "/".
