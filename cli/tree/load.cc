@@ -103,35 +103,30 @@ const char *choice_of(const char *line) {
 // takes them all at once). A "matches" line without a space carries no
 // argument and is ignored.
 void apply_description_line(cli_node *node, const char *line) {
-  const char *arg = line_argument(line);
   if (strncmp(line, "ops ", 4) == 0) {
     set_node_ops(node, line + 4);
     node->flags = parse_ops_letters(line + 4);
-  } else if (strncmp(line, "len", 3) == 0) {
-    return;
   } else if (strncmp(line, "flags.1 hide", 12) == 0) {
     node->hidden = 1;
-  } else if (strncmp(line, "matches", 7) == 0 && arg) {
-    if (cli_node *target = node_from_path(arg)) node->matches = target;
+  } else if (strncmp(line, "matches", 7) == 0) {
+    const char *arg = line_argument(line);
+    if (cli_node *target = arg ? node_from_path(arg) : nullptr)
+      node->matches = target;
   }
 }
 
 // Gives node the choices among the count lines at text (split in place) as
 // one talloc block, the null-terminated array followed by the texts, in
-// order. A node without choices lines keeps what it has.
-void pack_choices(cli_node *node, const char *text, size_t count) {
-  size_t n = 0, bytes = 0;
-  const char *line = text;
-  for (size_t i = 0; i < count; i++, line += strlen(line) + 1)
-    if (const char *c = choice_of(line)) n++, bytes += strlen(c) + 1;
-  if (n == 0) return;
+// order: n of them, bytes long with their terminators.
+void pack_choices(cli_node *node, const char *text, size_t count, size_t n,
+                  size_t bytes) {
   size_t table = (n + 1) * sizeof(char *);
   char **list = static_cast<char **>(talloc_size(node, table + bytes));
   if (!list) return;
   talloc_set_name_const(list, "choices");
   char *out = reinterpret_cast<char *>(list) + table;
   n = 0;
-  line = text;
+  const char *line = text;
   for (size_t i = 0; i < count; i++, line += strlen(line) + 1) {
     const char *c = choice_of(line);
     if (!c) continue;
@@ -156,13 +151,6 @@ void for_each_line(char *text, Apply apply) {
   }
 }
 
-// Returns the number of lines of text: its line feeds plus one.
-size_t count_lines(const char *text) {
-  size_t n = 1;
-  for (const char *c = text; (c = strchr(c, '\n')); c++) n++;
-  return n;
-}
-
 // Sends a request of type about node's path. Returns the handle or null.
 vornal_message *ask_about(int type, const cli_node *node) {
   char *path = path_of_node(node);
@@ -178,10 +166,9 @@ vornal_message *ask_about(int type, const cli_node *node) {
 uint32_t parse_ops_letters(const char *text) {
   static const char letters[] = "adhlgsrm";
   uint32_t bits = 0;
-  for (const char *c = text; c && *c; c++) {
-    const char *at = strchr(letters, *c);
-    if (at) bits |= 1u << (at - letters);
-  }
+  for (const char *c = text; c && *c; c++)
+    for (int i = 0; i < 8; i++)
+      if (*c == letters[i]) bits |= 1u << i;
   return bits;
 }
 
@@ -238,10 +225,16 @@ void load_node_attributes(cli_node *node) {
     puts("ERR No reply received.");
     if (!cli_opts.interactive) cli_state.status = -12;
   } else {
-    size_t lines = count_lines(reply);
-    for_each_line(
-        reply, [&](const char *line) { apply_description_line(node, line); });
-    pack_choices(node, reply, lines);
+    // Choices are counted on the way and packed in one block after it.
+    size_t lines = 0, choices = 0, bytes = 0;
+    for_each_line(reply, [&](const char *line) {
+      lines++;
+      if (const char *c = choice_of(line))
+        choices++, bytes += strlen(c) + 1;
+      else
+        apply_description_line(node, line);
+    });
+    if (choices) pack_choices(node, reply, lines, choices, bytes);
     free(reply);
   }
   vornal_message_free(msg);

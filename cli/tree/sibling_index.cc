@@ -51,15 +51,17 @@ bool grow(sibling_index *index) {
   return true;
 }
 
-// Indexes node, a new last child that the scan does not reach (beyond is
-// true), or finds out whether it does. A table that cannot grow is given
-// up: lookups scan from then on.
-void index_new_child(sibling_index *index, cli_node *node, bool beyond) {
-  int before = 0;
-  for (cli_node *k = node->parent->first_child; !beyond && k != node;
-       k = k->next)
-    beyond = ++before >= kScanned;
-  if (!beyond || index->broken) return;
+// Indexes node, a new last child, unless the scan reaches it: before is
+// the number of children ahead of it, up to kScanned, or -1 to count them.
+// A table that cannot grow is given up: lookups scan from then on.
+void index_new_child(sibling_index *index, cli_node *node, int before) {
+  if (before < 0) {
+    before = 0;
+    for (cli_node *k = node->parent->first_child;
+         k != node && before < kScanned; k = k->next)
+      before++;
+  }
+  if (before < kScanned || index->broken) return;
   if (2 * (index->used + 1) > (index->slots ? index->mask + 1 : 0) &&
       !grow(index)) {
     sibling_index_free(index);
@@ -70,21 +72,28 @@ void index_new_child(sibling_index *index, cli_node *node, bool beyond) {
   index->used++;
 }
 
+// Returns true when the names a and b are equal ignoring case. The first
+// letters are compared first, as most siblings differ there.
+bool same_name(const char *a, const char *b) {
+  return tolower((unsigned char)*a) == tolower((unsigned char)*b) &&
+         strcasecmp(a, b) == 0;
+}
+
 // Returns the first child of parent whose name equals plain ignoring case,
 // or null: the first kScanned children by scanning, the others by hash.
-// *beyond tells whether there are that many.
+// *scanned receives the number of children scanned.
 cli_node *lookup(const sibling_index *index, const cli_node *parent,
-                 const char *plain, bool *beyond) {
+                 const char *plain, int *scanned) {
   const cli_node *kid = parent->first_child;
   int i = 0;
   for (; kid && i < kScanned; kid = kid->next, i++)
-    if (kid->name && strcasecmp(kid->name, plain) == 0)
+    if (kid->name && same_name(kid->name, plain))
       return const_cast<cli_node *>(kid);
-  *beyond = i == kScanned;
+  *scanned = i;
   if (!kid || !index->slots) return nullptr;
   size_t at = slot_hash(parent, plain) & index->mask;
   for (cli_node *n; (n = index->slots[at]); at = (at + 1) & index->mask)
-    if (n->parent == parent && strcasecmp(n->name, plain) == 0) return n;
+    if (n->parent == parent && same_name(n->name, plain)) return n;
   return nullptr;
 }
 
@@ -115,20 +124,20 @@ cli_node *sibling_index_find_or_create(sibling_index *index, cli_node *parent,
     cli_node *last = parent->last_child;
     cli_node *node = find_or_create_child(parent, name, 0);
     if (node && parent->last_child != last && inside(index, parent))
-      index_new_child(index, node, false);
+      index_new_child(index, node, -1);
     return node;
   }
   // Names are compared dequoted; most hold nothing to remove. When the
   // copy fails the name is taken as new, as a failed lookup would.
   bool quoted = strpbrk(name, "\\\"") != nullptr;
   char *owned = quoted ? dequote_text(name) : nullptr;
-  bool beyond = false;
+  int scanned = -1;
   cli_node *node = !quoted || owned
-                       ? lookup(index, parent, owned ? owned : name, &beyond)
+                       ? lookup(index, parent, owned ? owned : name, &scanned)
                        : nullptr;
   cli_free(owned);
   if (node) return node;
   node = create_node(parent, name, 0);
-  if (node) index_new_child(index, node, beyond);
+  if (node) index_new_child(index, node, scanned);
   return node;
 }

@@ -184,7 +184,13 @@ char *path_line_last(const char *text, int *count) {
   const word_rules r = {'/', '\0', '\\', 1};
   size_t words = scan_words(text, n, r, nullptr, nullptr, last);
   if (words == 0 || words > INT_MAX) return nullptr;
-  char *word = make_word(text + last[0], last[1], r, WORD_DECODE);
+  // Most names hold nothing to decode: then one copy, not two.
+  const char *at = text + last[0];
+  bool coded = false;
+  for (size_t i = 0; i < last[1] && !coded; i++)
+    coded = at[i] == '\\' || at[i] == '%' || at[i] == '+';
+  char *word =
+      coded ? make_word(at, last[1], r, WORD_DECODE) : cli_strndup(at, last[1]);
   if (word) *count = static_cast<int>(words);
   return word;
 }
