@@ -151,6 +151,13 @@ void for_each_line(char *text, Apply apply) {
   }
 }
 
+// Returns the number of lines of text: its line feeds plus one.
+size_t count_lines(const char *text) {
+  size_t n = 1;
+  for (const char *c = text; (c = strchr(c, '\n')); c++) n++;
+  return n;
+}
+
 // Sends a request of type about node's path. Returns the handle or null.
 vornal_message *ask_about(int type, const cli_node *node) {
   char *path = path_of_node(node);
@@ -192,7 +199,7 @@ void load_subtree(cli_node *node) {
     return;
   }
   sibling_index index;
-  sibling_index_init(&index, node);
+  sibling_index_init(&index, node, count_lines(reply));
   listing_walk walk = {node, 0, node, node, &index};
   for_each_line(reply,
                 [&](const char *line) { apply_listing_line(&walk, line); });

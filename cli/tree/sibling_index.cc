@@ -37,7 +37,7 @@ void insert(cli_node **slots, size_t mask, cli_node *node) {
 // from a free slot on, which keeps equal names in their order. Returns
 // false when memory runs out.
 bool grow(sibling_index *index) {
-  size_t size = index->slots ? 2 * (index->mask + 1) : 64;
+  size_t size = index->slots ? 2 * (index->mask + 1) : index->first_size;
   cli_node **slots = talloc_zero_array(index->top, cli_node *, size);
   if (!slots) return false;
   size_t old = index->slots ? index->mask + 1 : 0, free_at = 0;
@@ -106,8 +106,12 @@ bool inside(const sibling_index *index, const cli_node *node) {
 
 }  // namespace
 
-void sibling_index_init(sibling_index *index, cli_node *top) {
-  *index = {top, nullptr, 0, 0, false};
+void sibling_index_init(sibling_index *index, cli_node *top, size_t lines) {
+  // Room for a quarter of the lines spares most trees a rehash, whose reads
+  // of old nodes miss the cache; most nodes are never hashed at all.
+  size_t first = 64;
+  while (first < lines / 2) first *= 2;
+  *index = {top, nullptr, 0, 0, first, false};
 }
 
 void sibling_index_free(sibling_index *index) {

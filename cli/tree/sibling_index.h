@@ -15,12 +15,14 @@ struct sibling_index {
   cli_node **slots;  // talloc array of mask + 1 entries, or null
   size_t mask;
   size_t used;
-  bool broken;  // the table could not grow: every lookup scans
+  size_t first_size;  // of the table, made when the first child is hashed
+  bool broken;        // the table could not grow: every lookup scans
 };
 
-// Prepares an index below top, which must have no children yet. Its table,
-// a talloc child of top, grows with the children it holds.
-void sibling_index_init(sibling_index *index, cli_node *top);
+// Prepares an index below top, which must have no children yet, for a
+// listing of about lines lines. Its table, a talloc child of top, grows
+// with the children it holds.
+void sibling_index_init(sibling_index *index, cli_node *top, size_t lines);
 
 // Releases the index's table.
 void sibling_index_free(sibling_index *index);
