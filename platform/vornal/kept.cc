@@ -27,22 +27,22 @@ void KeptDescriptions::drop() {
   frames_.clear();
   pos_ = 0;
   std::string().swap(listing_);
-  std::string().swap(expected_);
+  expected_ = {};
 }
 
-// Sets expected_ to the path of the listing line at line_ and moves line_
-// past it.
+// Sets expected_ to the listing line at line_ and moves line_ past it.
 void KeptDescriptions::advance_line() {
   std::string_view all(listing_);
   size_t end = std::min(all.find('\n', line_), all.size());
-  expected_ = wire::listed_path(base_, all.substr(line_, end - line_));
+  expected_ = all.substr(line_, end - line_);
   line_ = end + 1;
 }
 
 bool KeptDescriptions::fits(uint16_t type,
                             const std::array<wire::Text, 5> &a) const {
   return active_ && left_ > 0 && type == VORNAL_MSG_DESCRIBE && !a[0] && a[1] &&
-         !a[2] && !a[3] && !a[4] && *a[1] == expected_ &&
+         !a[2] && !a[3] && !a[4] &&
+         wire::is_listed_path(base_, expected_, *a[1]) &&
          (!frames_.empty() || more_);
 }
 

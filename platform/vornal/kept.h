@@ -48,9 +48,10 @@ class KeptDescriptions {
   bool active_ = false;
   uint32_t id_ = 0;    // of the answer, also while skipping its frames
   bool more_ = false;  // frames of the answer id_ are still to come
-  std::string base_, listing_, expected_;
-  size_t line_ = 0;  // start of the next listing line
-  size_t left_ = 0;  // listed nodes not yet asked about
+  std::string base_, listing_;
+  std::string_view expected_;  // the listing line whose description is next
+  size_t line_ = 0;            // start of the listing line after it
+  size_t left_ = 0;            // listed nodes not yet asked about
   std::deque<std::string> frames_;
   size_t pos_ = 0;  // in frames_.front()
 };

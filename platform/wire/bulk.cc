@@ -71,6 +71,26 @@ std::string listed_path(std::string_view base, std::string_view line) {
   return out;
 }
 
+bool is_listed_path(std::string_view base, std::string_view line,
+                    std::string_view path) {
+  if (line.find_first_of("\\%+") != std::string_view::npos)
+    return listed_path(base, line) == path;
+  std::string_view head = base == "/" ? std::string_view() : base;
+  if (!path.starts_with(head)) return false;
+  path.remove_prefix(head.size());
+  for (size_t i = 0; i < line.size();) {
+    size_t end = std::min(line.find('/', i), line.size());
+    std::string_view part = line.substr(i, end - i);
+    if (!part.empty()) {
+      if (!path.starts_with('/') || path.substr(1, part.size()) != part)
+        return false;
+      path.remove_prefix(1 + part.size());
+    }
+    i = end + 1;
+  }
+  return path == (!line.empty() && line.back() == '/' ? "/" : "");
+}
+
 void append_entry(std::string &chunk, const Text &reply, const Text &status) {
   put_text(chunk, reply);
   put_text(chunk, status);

@@ -30,6 +30,11 @@ inline constexpr size_t kBulkChunk = 16 * 1024;
 // derive the description requests they expect from it.
 std::string listed_path(std::string_view base, std::string_view line);
 
+// Returns true when path is listed_path(base, line); a line without
+// escapes or encoded bytes is compared in place, not built.
+bool is_listed_path(std::string_view base, std::string_view line,
+                    std::string_view path);
+
 // Appends one description (reply and status texts) to a frame's text.
 void append_entry(std::string &chunk, const Text &reply, const Text &status);
 
