@@ -119,7 +119,7 @@ void Server::serve(Conn &c, const wire::Request &q) {
 
 void Server::serve_bulk(Conn &c, const wire::Request &q) {
   std::string base = q.args[1].value_or("");
-  Answer a = do_list(c.session->candidate, base);
+  Answer a = do_list(c.session->view(), base);
   std::optional<std::string> listing = a.reply;
   answer(c, wire::Reply{q.id, std::move(a.reply), std::move(a.status)});
   // Nothing listed, nothing to describe: the answer is the listing alone.
@@ -129,7 +129,7 @@ void Server::serve_bulk(Conn &c, const wire::Request &q) {
 
 void Server::feed_bulk(Conn &c) {
   while (c.bulk && c.fd >= 0 && c.out.size() <= kOutHigh) {
-    send(c, c.bulk->next_frame(c.session->candidate));
+    send(c, c.bulk->next_frame(c.session->view()));
     if (c.bulk && c.bulk->done()) c.bulk.reset();
   }
 }

@@ -2,6 +2,7 @@
 // asks for, apart from login and logout, which belong to the server.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,17 +16,34 @@ struct StagedSet {
   wire::Text value;
 };
 
-// What one logged-in client changes until it commits or reverts.
-struct Session {
-  explicit Session(Tree t) : candidate(std::move(t)) {}
+// What one logged-in client changes until it commits or reverts. Its
+// candidate shares the running tree until its first change, so that a
+// login, a commit or a revert copies no tree: scripts log in for every
+// command, and a device's tree has hundreds of thousands of nodes.
+class Session {
+ public:
+  explicit Session(std::shared_ptr<const Tree> t) : shared_(std::move(t)) {}
+  // Returns the candidate, to read.
+  const Tree &view() const { return own_ ? *own_ : *shared_; }
+  // Returns the candidate, to change: its own copy from the first change.
+  Tree &edit();
+  // Makes t the candidate; a shared t is copied at the next change.
+  void reset(std::shared_ptr<const Tree> t);
+  void reset(Tree t) { own_ = std::make_unique<Tree>(std::move(t)); }
+  // Gives up the candidate as a tree of its own, sharing it from now on.
+  std::shared_ptr<const Tree> share();
+
   std::string user;
-  Tree candidate;
   bool batch = false;
   bool batch_failed = false;
   std::vector<StagedSet> staged;
   // Command lines of the changes whose last commit failed; the shell told
   // its user they were committed, so they are never dropped silently.
   std::vector<std::string> unsaved;
+
+ private:
+  std::shared_ptr<const Tree> shared_;
+  std::unique_ptr<Tree> own_;  // set once changed
 };
 
 struct Answer {
@@ -58,8 +76,9 @@ class Core {
   Core(const Model &m, std::string store_path);
   // Returns "" or why the store could not be loaded over the defaults.
   std::string load();
-  Tree &running() { return running_; }
-  // Returns a fresh candidate for a new session.
+  // Sessions that have changed nothing see changes made here.
+  Tree &running() { return *running_; }
+  // Returns a session whose candidate is the running tree.
   Session open_session(std::string user) const;
   // Returns the answer to a request of a logged-in session.
   Answer handle(Session &s, const wire::Request &q);
@@ -71,7 +90,7 @@ class Core {
  private:
   Answer commit(Session &s);
   Answer batch_close(Session &s);
-  Tree running_;
+  std::shared_ptr<Tree> running_;
   std::string store_path_;
 };
 

@@ -210,15 +210,20 @@ void fuzz_vornd_users(std::string_view in) {
         "empty user name, or an error not naming its origin");
 }
 
-// Serves requests in a session on the demo model; the result stores back.
+// Serves requests in a session on the demo model: the running tree changes
+// only by a commit, and the result stores back.
 void fuzz_vornd_request(std::string_view in) {
   vornd::Core core(demo(), "");
   vornd::Session s = core.open_session("");
+  std::string before = vornd::store_text(core.running());
+  bool committed = false;
   wire::FrameReader reader;
   reader.feed(in);
   for (wire::Frame f; reader.next(f) == wire::DecodeStatus::ok &&
                       f.kind == wire::Kind::request;)
-    core.handle(s, f.request);
+    committed |= f.request.type == vornd::kCommit, core.handle(s, f.request);
+  check(committed || vornd::store_text(core.running()) == before,
+        "the running tree changed without a commit");
   check_storable(core.running(), demo());
 }
 
