@@ -170,10 +170,13 @@ DecodeStatus FrameReader::next(Frame &out) {
   }
   DecodeStatus st = decode_body(rest.substr(kLengthSize, len), out);
   pos_ += kLengthSize + len;
-  if (pos_ == buf_.size() && buf_.capacity() > kKeptCapacity) {
-    // A large frame's room is given back once it is read, so that one big
-    // listing does not pin megabytes for the rest of a session.
-    std::string().swap(buf_);
+  if (pos_ == buf_.size()) {
+    // All read: the next bytes start at the front. A large frame's room is
+    // given back, so that one big listing does not pin megabytes for the
+    // rest of a session; a small one is kept, so that a stream of small
+    // replies neither grows the buffer nor allocates.
+    if (buf_.capacity() > kKeptCapacity) std::string().swap(buf_);
+    buf_.clear();
     pos_ = 0;
   } else if (pos_ > 4096 && pos_ * 2 > buf_.size()) {
     // Drop consumed bytes once they dominate, so the buffer stays small.
