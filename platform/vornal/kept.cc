@@ -15,15 +15,18 @@ void KeptDescriptions::start(uint32_t id, std::string_view base,
   base_ = base;
   listing_ = std::move(listing);
   line_ = 0;
-  left_ =
-      static_cast<size_t>(std::count(listing_.begin(), listing_.end(), '\n')) +
-      1;
   advance_line();
+}
+
+size_t KeptDescriptions::left() const {
+  if (!active_) return 0;
+  if (line_ > listing_.size()) return 1;  // the expected line is the last
+  std::string_view rest = std::string_view(listing_).substr(line_);
+  return 2 + static_cast<size_t>(std::count(rest.begin(), rest.end(), '\n'));
 }
 
 void KeptDescriptions::drop() {
   active_ = false;
-  left_ = 0;
   frames_.clear();
   pos_ = 0;
   std::string().swap(listing_);
@@ -40,9 +43,8 @@ void KeptDescriptions::advance_line() {
 
 bool KeptDescriptions::fits(uint16_t type,
                             const std::array<wire::Text, 5> &a) const {
-  return active_ && left_ > 0 && type == VORNAL_MSG_DESCRIBE && !a[0] && a[1] &&
-         !a[2] && !a[3] && !a[4] &&
-         wire::is_listed_path(base_, expected_, *a[1]) &&
+  return active_ && type == VORNAL_MSG_DESCRIBE && !a[0] && a[1] && !a[2] &&
+         !a[3] && !a[4] && wire::is_listed_path(base_, expected_, *a[1]) &&
          (!frames_.empty() || more_);
 }
 
@@ -71,7 +73,7 @@ bool KeptDescriptions::next(wire::Text &reply, wire::Text &status) {
     frames_.pop_front();
     pos_ = 0;
   }
-  if (--left_ == 0) {
+  if (line_ > listing_.size()) {  // that was the last listed node
     drop();
   } else {
     advance_line();

@@ -23,8 +23,9 @@ class KeptDescriptions {
   void drop();
   // Returns true while descriptions are kept or still to come.
   bool active() const { return active_; }
-  // Returns the number of listed nodes not yet asked about.
-  size_t left() const { return left_; }
+  // Returns the number of listed nodes not yet asked about (counted: for
+  // traces only).
+  size_t left() const;
   // Returns the id of the answer.
   uint32_t id() const { return id_; }
   // Returns true while a description has come or may still come.
@@ -51,7 +52,6 @@ class KeptDescriptions {
   std::string base_, listing_;
   std::string_view expected_;  // the listing line whose description is next
   size_t line_ = 0;            // start of the listing line after it
-  size_t left_ = 0;            // listed nodes not yet asked about
   std::deque<std::string> frames_;
   size_t pos_ = 0;  // in frames_.front()
 };

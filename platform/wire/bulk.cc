@@ -29,6 +29,14 @@ void append_decoded(std::string &out, std::string_view c) {
   }
 }
 
+// Returns true when line holds no escape and no encoded byte. A loop, as
+// find_first_of searches the set once per byte of the line.
+bool is_plain(std::string_view line) {
+  for (char c : line)
+    if (c == '\\' || c == '%' || c == '+') return false;
+  return true;
+}
+
 // Returns listed_path of a line without escapes or encoded bytes: its
 // components are copied as they stand.
 std::string plain_listed_path(std::string_view base, std::string_view line) {
@@ -47,8 +55,7 @@ std::string plain_listed_path(std::string_view base, std::string_view line) {
 }  // namespace
 
 std::string listed_path(std::string_view base, std::string_view line) {
-  if (line.find_first_of("\\%+") == std::string_view::npos)
-    return plain_listed_path(base, line);
+  if (is_plain(line)) return plain_listed_path(base, line);
   std::string out(base == "/" ? std::string_view() : base), part;
   // Components as the client splits them: at "/" not after a backslash,
   // empty ones dropped except a last one after a final "/".
@@ -73,8 +80,7 @@ std::string listed_path(std::string_view base, std::string_view line) {
 
 bool is_listed_path(std::string_view base, std::string_view line,
                     std::string_view path) {
-  if (line.find_first_of("\\%+") != std::string_view::npos)
-    return listed_path(base, line) == path;
+  if (!is_plain(line)) return listed_path(base, line) == path;
   std::string_view head = base == "/" ? std::string_view() : base;
   if (!path.starts_with(head)) return false;
   path.remove_prefix(head.size());
