@@ -29,7 +29,10 @@ class Session {
   Tree &edit();
   // Makes t the candidate; a shared t is copied at the next change.
   void reset(std::shared_ptr<const Tree> t);
-  void reset(Tree t) { own_ = std::make_unique<Tree>(std::move(t)); }
+  void reset(Tree t) {
+    own_ = std::make_unique<Tree>(std::move(t));
+    shared_.reset();
+  }
   // Gives up the candidate as a tree of its own, sharing it from now on.
   std::shared_ptr<const Tree> share();
 
