@@ -49,23 +49,16 @@ void replace_text(char **slot, char *fresh) {
 }
 
 // Returns the length of name (null counts as empty) with every "/"
-// written "\/".
+// written "\/". Written out: names are short, and a path walks several.
 size_t escaped_length(const char *name) {
-  if (!name) return 0;
-  size_t n = strlen(name);
-  for (const char *c = name; (c = strchr(c, '/')); c++) n++;
+  size_t n = 0;
+  for (const char *c = name; c && *c; c++) n += *c == '/' ? 2 : 1;
   return n;
 }
 
-// Writes name escaped as escaped_length counts it, len bytes, without a
-// terminator.
-void write_escaped(char *out, const char *name, size_t len) {
-  if (!name) return;
-  if (len == strlen(name)) {  // nothing to escape
-    memcpy(out, name, len);
-    return;
-  }
-  for (const char *c = name; *c; c++) {
+// Writes name escaped as escaped_length counts it, without a terminator.
+void write_escaped(char *out, const char *name) {
+  for (const char *c = name; c && *c; c++) {
     if (*c == '/') *out++ = '\\';
     *out++ = *c;
   }
@@ -106,9 +99,8 @@ char *path_of_node(const cli_node *node) {
   if (!text) return nullptr;
   char *end = text + len;
   for (const cli_node *up = node; up->parent; up = up->parent) {
-    size_t name_len = escaped_length(up->name);
-    end -= name_len;
-    write_escaped(end, up->name, name_len);
+    end -= escaped_length(up->name);
+    write_escaped(end, up->name);
     end -= sep_len;
     memcpy(end, sep, sep_len);
   }
