@@ -178,6 +178,14 @@ DecodeStatus FrameReader::next(Frame &out) {
     if (buf_.capacity() > kKeptCapacity) std::string().swap(buf_);
     buf_.clear();
     pos_ = 0;
+  } else if (buf_.capacity() > kKeptCapacity &&
+             buf_.size() - pos_ <= kKeptCapacity) {
+    // A large frame is read and the next one has begun: only that rest is
+    // kept, so the large frame's room goes now, not when a read next ends
+    // on a frame's end.
+    std::string rest = buf_.substr(pos_);
+    buf_.swap(rest);
+    pos_ = 0;
   } else if (pos_ > 4096 && pos_ * 2 > buf_.size()) {
     // Drop consumed bytes once they dominate, so the buffer stays small.
     buf_.erase(0, pos_);
