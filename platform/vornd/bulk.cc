@@ -12,8 +12,10 @@ std::string BulkAnswer::next_frame(const Tree &t) {
     size_t end = all.find('\n', pos_);
     if (end == std::string_view::npos) end = all.size();
     // Exactly what a description request for the client's path answers.
-    Answer a =
-        do_describe(t, wire::listed_path(base_, all.substr(pos_, end - pos_)));
+    std::string_view line = all.substr(pos_, end - pos_);
+    Answer a = do_describe(t, wire::is_plain_line(line)
+                                  ? wire::plain_listed_path(base_, line)
+                                  : wire::listed_path(base_, line));
     wire::append_entry(chunk, a.reply, a.status);
     pos_ = end + 1;
   }

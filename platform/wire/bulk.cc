@@ -29,33 +29,9 @@ void append_decoded(std::string &out, std::string_view c) {
   }
 }
 
-// Returns true when line holds no escape and no encoded byte. A loop, as
-// find_first_of searches the set once per byte of the line.
-bool is_plain(std::string_view line) {
-  for (char c : line)
-    if (c == '\\' || c == '%' || c == '+') return false;
-  return true;
-}
-
-// Returns listed_path of a line without escapes or encoded bytes: its
-// components are copied as they stand.
-std::string plain_listed_path(std::string_view base, std::string_view line) {
-  std::string out;
-  out.reserve(base.size() + line.size() + 1);
-  out.append(base == "/" ? std::string_view() : base);
-  for (size_t i = 0; i < line.size();) {
-    size_t end = std::min(line.find('/', i), line.size());
-    if (end > i) out.append(1, '/').append(line.substr(i, end - i));
-    i = end + 1;
-  }
-  if (!line.empty() && line.back() == '/') out.push_back('/');
-  return out;
-}
-
 }  // namespace
 
 std::string listed_path(std::string_view base, std::string_view line) {
-  if (is_plain(line)) return plain_listed_path(base, line);
   std::string out(base == "/" ? std::string_view() : base), part;
   // Components as the client splits them: at "/" not after a backslash,
   // empty ones dropped except a last one after a final "/".
@@ -78,23 +54,46 @@ std::string listed_path(std::string_view base, std::string_view line) {
   return out;
 }
 
-bool is_listed_path(std::string_view base, std::string_view line,
-                    std::string_view path) {
-  if (!is_plain(line)) return listed_path(base, line) == path;
-  std::string_view head = base == "/" ? std::string_view() : base;
-  if (!path.starts_with(head)) return false;
-  path.remove_prefix(head.size());
+bool is_plain_line(std::string_view line) {
+  // A loop: find_first_of would search the set once per byte of the line.
+  for (char c : line)
+    if (c == '\\' || c == '%' || c == '+') return false;
+  return true;
+}
+
+std::string plain_listed_path(std::string_view base, std::string_view line) {
+  std::string out;
+  out.reserve(base.size() + line.size() + 1);
+  out.append(base == "/" ? std::string_view() : base);
   for (size_t i = 0; i < line.size();) {
     size_t end = std::min(line.find('/', i), line.size());
-    std::string_view part = line.substr(i, end - i);
-    if (!part.empty()) {
-      if (!path.starts_with('/') || path.substr(1, part.size()) != part)
-        return false;
-      path.remove_prefix(1 + part.size());
-    }
+    if (end > i) out.append(1, '/').append(line.substr(i, end - i));
     i = end + 1;
   }
-  return path == (!line.empty() && line.back() == '/' ? "/" : "");
+  if (!line.empty() && line.back() == '/') out.push_back('/');
+  return out;
+}
+
+bool is_listed_path(std::string_view base, std::string_view line,
+                    std::string_view path) {
+  if (!is_plain_line(line)) return listed_path(base, line) == path;
+  // Walks path along what plain_listed_path would write.
+  size_t at = 0;
+  auto next_is = [&](char c) { return at < path.size() && path[at++] == c; };
+  for (char c : base == "/" ? std::string_view() : base)
+    if (!next_is(c)) return false;
+  bool in_part = false;
+  for (char c : line) {
+    if (c == '/') {
+      in_part = false;
+    } else if ((!in_part && !next_is('/')) || !next_is(c)) {
+      return false;
+    } else {
+      in_part = true;
+    }
+  }
+  if (!line.empty() && line.back() == '/' && !next_is('/')) return false;
+  return at == path.size();
 }
 
 void append_entry(std::string &chunk, const Text &reply, const Text &status) {

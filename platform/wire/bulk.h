@@ -30,8 +30,16 @@ inline constexpr size_t kBulkChunk = 16 * 1024;
 // derive the description requests they expect from it.
 std::string listed_path(std::string_view base, std::string_view line);
 
-// Returns true when path is listed_path(base, line); a line without
-// escapes or encoded bytes is compared in place, not built.
+// Returns true when line holds no escape ("\\") and no encoded byte ("%",
+// "+"): its components are the names as they stand.
+bool is_plain_line(std::string_view line);
+
+// Returns listed_path(base, line) for a plain line, by copying spans. Kept
+// apart so that the library, which only compares, does not carry it.
+std::string plain_listed_path(std::string_view base, std::string_view line);
+
+// Returns true when path is listed_path(base, line); a plain line is
+// compared in place, not built.
 bool is_listed_path(std::string_view base, std::string_view line,
                     std::string_view path);
 

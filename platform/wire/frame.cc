@@ -99,9 +99,8 @@ std::optional<uint16_t> decode_hello(std::string_view bytes) {
   if (bytes.size() != kHelloSize || memcmp(bytes.data(), kMagic, 4) != 0)
     return std::nullopt;
   Cursor c(bytes.substr(4));
-  uint16_t version;
-  c.u16(version);
-  return version;
+  uint16_t version = 0;
+  return c.u16(version) ? std::optional<uint16_t>(version) : std::nullopt;
 }
 
 std::string encode(const Request &r) {
